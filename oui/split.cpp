@@ -15,6 +15,7 @@ void SplitText(std::u16string& text, const std::u16string& delimiter,
     for (;;) {
       const std::size_t pos = text.find(delimiter, start);
       if (pos == std::u16string::npos) return;
+      if (index >= list.max_size()) return;  // no room for another piece
       list.resize(index + 1);
       list[index].assign(text, start, pos - start);
       ++index;

@@ -21,7 +21,8 @@ namespace {
 
 constexpr char16_t kMissingText[] = u"Critical Error! oui.ieee not found!";
 constexpr char16_t kMissingTitle[] = u"ERROR: Can't Find File";
-constexpr char16_t kUnreadableText[] = u"Critical Error! oui.ieee can't be read: ";
+constexpr char16_t kUnreadableText[] =
+    u"Critical Error! oui.ieee can't be read: ";
 constexpr char16_t kUnreadableTitle[] = u"ERROR: Can't Read File";
 
 void PrintTableError(const TableError& error) {
@@ -106,9 +107,9 @@ void SetTableErrorHandler(TableErrorHandler handler) {
 void LoadOUIFrom(const std::filesystem::path& directory) {
   // Without a known directory there is no table: the working directory is
   // never a stand-in for it.
-  const auto error =
-      directory.empty() ? TableError{kMissingText, kMissingTitle}
-                        : ReadTable(directory / kTableFileName, OUIList);
+  const auto error = directory.empty()
+                         ? TableError{kMissingText, kMissingTitle}
+                         : ReadTable(directory / kTableFileName, OUIList);
   if (!error) return;
   table_error_handler(*error);
   std::exit(kTableExitStatus);

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "oui.h"
+
+namespace norvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder per test, removed afterwards.
+class TableDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/norvane-oui-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    dir_ = name;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+    OUIList.clear();
+  }
+  fs::path Write(std::string_view bytes) {
+    const fs::path path = dir_ / "oui.ieee";
+    std::ofstream(path, std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+    return path;
+  }
+  // Loads bytes as the table and returns the lookup of mac.
+  std::u16string Lookup(std::string_view bytes, const std::u16string& mac) {
+    EXPECT_FALSE(ReadTable(Write(bytes), OUIList).has_value());
+    return FindVendor(mac);
+  }
+  fs::path dir_;
+};
+
+constexpr std::string_view kVm = "00-0C-29   (hex)        VMware, Inc.";
+
+TEST_F(TableDir, ColumnsOneToEightAndTheNameFromColumnTwentyFive) {
+  EXPECT_EQ(Lookup(kVm, u"00-0C-29-3A-4B-5C"), u"VMware, Inc.");
+  // Only the first eight characters of the address count.
+  EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
+  EXPECT_EQ(FindVendor(u"00-0C-29xxxxxxxxxx"), u"VMware, Inc.");
+  EXPECT_EQ(FindVendor(u"00-0c-29-3A-4B-5C"), u"");  // case-sensitive
+  EXPECT_EQ(FindVendor(u"00-0C-2"), u"");
+  EXPECT_EQ(FindVendor(u""), u"");
+  EXPECT_EQ(FindVendor(u"Error: Gagal memanggil SendARP()"), u"");
+
+  // Columns 9 to 24 are not read, and the name keeps its trailing blanks.
+  EXPECT_EQ(Lookup("00-0C-29################Name  \r\n", u"00-0C-29"),
+            u"Name  ");
+  // A record shorter than 25 characters has an empty name.
+  EXPECT_EQ(Lookup("00-0C-29 short\r\nAA-BB-CC x", u"00-0C-29-00-00-00"), u"");
+  EXPECT_EQ(FindVendor(u"AA-BB-CC"), u"");
+}
+
+TEST_F(TableDir, CommentsBlanksAndFirstMatch) {
+  const std::string table =
+      "# 00-0C-29      comment   Commented\r\n"
+      " 00-0C-29       indented  Indented\r\n"
+      "\r\n"
+      "00-0C-29                First\r\n"
+      "00-0C-29                Second\r\n";
+  EXPECT_EQ(Lookup(table, u"00-0C-29-01-02-03"), u"First");
+  EXPECT_EQ(OUIList.size(), 5u);
+  // Only a "#" in column 1 makes a comment.
+  EXPECT_EQ(Lookup("#0-0C-29                Hash\r\n", u"#0-0C-29"), u"");
+}
+
+TEST_F(TableDir, OnlyCarriageReturnLineFeedEndsALine) {
+  const std::string lf =
+      "00-0C-29                First\nAA-BB-CC                Second\n";
+  EXPECT_EQ(Lookup(lf, u"00-0C-29"),
+            u"First\nAA-BB-CC                Second\n");
+  EXPECT_EQ(FindVendor(u"AA-BB-CC"), u"");
+  EXPECT_EQ(OUIList.size(), 1u);
+
+  EXPECT_EQ(Lookup("", u"00-0C-29"), u"");
+  EXPECT_EQ(OUIList, std::vector<std::u16string>{u""});
+}
+
+TEST_F(TableDir, EveryLineOfALongTableIsFound) {
+  std::string table;
+  for (int i = 0; i < 40000; ++i) table += "# filler\r\n";
+  table += "00-0C-29                Past the old limit\r\n";
+  EXPECT_EQ(Lookup(table, u"00-0C-29"), u"Past the old limit");
+}
+
+TEST_F(TableDir, InvalidUtf8AndNulKeepLaterColumnsInPlace) {
+  // Sixteen filler bytes each, some of them invalid or NUL.
+  const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
+                            std::string(11, ' ') + "Bad \xC3(x)\r\n" +
+                            "00-0C-29  \xE2\x82" + std::string(12, ' ') +
+                            "Next\r\n";
+  EXPECT_EQ(Lookup(table, u"AA-BB-CC"), u"Bad \uFFFD(x)");
+  EXPECT_EQ(FindVendor(u"00-0C-29"), u"Next");
+}
+
+TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
+  const auto missing = ReadTable(dir_ / "oui.ieee", OUIList);
+  ASSERT_TRUE(missing.has_value());
+  EXPECT_EQ(missing->message, u"Critical Error! oui.ieee not found!");
+  EXPECT_EQ(missing->title, u"ERROR: Can't Find File");
+
+  fs::create_directory(dir_ / "oui.ieee");
+  EXPECT_FALSE(FileExists(dir_ / "oui.ieee"));
+  const auto directory = ReadTable(dir_ / "oui.ieee", OUIList);
+  ASSERT_TRUE(directory.has_value());
+  EXPECT_EQ(directory->title, u"ERROR: Can't Find File");
+  fs::remove(dir_ / "oui.ieee");
+
+  // A regular file whose reads fail.
+  fs::create_symlink("/proc/self/mem", dir_ / "oui.ieee");
+  ASSERT_TRUE(FileExists(dir_ / "oui.ieee"));
+  const auto broken = ReadTable(dir_ / "oui.ieee", OUIList);
+  ASSERT_TRUE(broken.has_value());
+  EXPECT_EQ(broken->title, u"ERROR: Can't Read File");
+  EXPECT_EQ(
+      broken->message.rfind(u"Critical Error! oui.ieee can't be read: ", 0),
+      0u);
+}
+
+// LoadOUI shows the error and ends the program with status 2.
+TEST_F(TableDir, LoadEndsTheProgramOnAnUnreadableOrMissingTable) {
+  Write(std::string(kVm));
+  ::chmod(dir_.c_str(), 0755);
+  ::chmod((dir_ / "oui.ieee").c_str(), 0);
+  EXPECT_EXIT(
+      {
+        // Root reads everything: drop to an ordinary user first.
+        if (::geteuid() == 0 && ::setuid(65534) != 0) std::exit(99);
+        LoadOUIFrom(dir_);
+      },
+      ::testing::ExitedWithCode(kTableExitStatus),
+      "ERROR: Can't Read File: Critical Error! oui.ieee can't be read: "
+      "Permission denied");
+  EXPECT_EXIT(LoadOUIFrom(dir_ / "nowhere"),
+              ::testing::ExitedWithCode(kTableExitStatus),
+              "Critical Error! oui.ieee not found!");
+
+  static bool shown = false;
+  SetTableErrorHandler([](const TableError& e) {
+    shown = e.title == u"ERROR: Can't Find File";
+    std::exit(shown ? 3 : 4);  // the front end's handler ran with the error
+  });
+  EXPECT_EXIT(LoadOUIFrom(dir_ / "nowhere"), ::testing::ExitedWithCode(3), "");
+  SetTableErrorHandler(nullptr);
+}
+
+// The table comes from beside the executable, never the working directory.
+TEST_F(TableDir, LoadReadsBesideTheExecutable) {
+  Write("00-0C-29                Decoy from the working directory\r\n");
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir_);
+  LoadOUI();
+  fs::current_path(previous);
+  EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
+  EXPECT_GT(OUIList.size(), 30000u);
+}
+
+}  // namespace
+}  // namespace norvane

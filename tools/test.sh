@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the suite in a normal build and again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz target for a
+# bounded time. FUZZ_SECONDS (default 60) sets that time; 0 skips fuzzing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh
+
+# Warnings are errors in CI.
+if [ -n "${CI:-}" ]; then export NORVANE_WERROR=ON; fi
+jobs=$(nproc)
+fuzz_seconds=${FUZZ_SECONDS:-60}
+
+for preset in debug asan; do
+  echo "== $preset: build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset: test"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+if [ "$fuzz_seconds" -gt 0 ]; then
+  echo "== fuzz: build"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  corpus_root=build/fuzz/corpus
+  for target in build/fuzz/fuzz/fuzz_*; do
+    name=$(basename "$target")
+    mkdir -p "$corpus_root/$name"
+    seeds=()
+    [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
+    echo "== fuzz: $name for ${fuzz_seconds}s"
+    log=build/fuzz/$name.log
+    if ! "$target" -max_total_time="$fuzz_seconds" -max_len=65536 \
+      -artifact_prefix="build/fuzz/$name-" "$corpus_root/$name" "${seeds[@]}" >"$log" 2>&1; then
+      tail -n 60 "$log"
+      echo "== fuzz: $name failed"
+      exit 1
+    fi
+    grep -E '^#[0-9]+.*DONE' "$log" || tail -n 2 "$log"
+  done
+fi
+echo "== all tests passed"
