@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <exception>
 
 #include "oui.h"
@@ -11,15 +12,24 @@ void SplitText(std::u16string& text, const std::u16string& delimiter,
     if (delimiter.empty()) return;  // would match everywhere and never move on
     if (!text.ends_with(delimiter)) text += delimiter;
 
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t pos = text.find(delimiter, start);
-      if (pos == std::u16string::npos) return;
+    const char16_t* const begin = text.data();
+    const char16_t* const end = begin + text.size();
+    const std::size_t rest = delimiter.size() - 1;
+    const char16_t* start = begin;
+    for (const char16_t* at = begin;;) {
+      // The next delimiter: its first character, then the others.
+      at = std::find(at, end, delimiter.front());
+      if (static_cast<std::size_t>(end - at) <= rest) return;
+      if (!std::equal(delimiter.begin() + 1, delimiter.end(), at + 1)) {
+        ++at;
+        continue;
+      }
       if (index >= list.max_size()) return;  // no room for another piece
       list.resize(index + 1);
-      list[index].assign(text, start, pos - start);
+      list[index].assign(start, at);
       ++index;
-      start = pos + delimiter.size();
+      at += delimiter.size();
+      start = at;
     }
   } catch (const std::exception&) {
     // Out of memory, or an index past what a list can hold.
