@@ -12,6 +12,9 @@ packages=(
   nlohmann-json3-dev
   # test and benchmark helpers
   iproute2 arping ieee-data xvfb xauth xdotool xclip
+  # Windows program: MinGW-w64 cross compiler, Wine to run it, icoutils to list
+  # its resources, x11-apps (xwd) for screenshots under Xvfb
+  g++-mingw-w64-x86-64-posix wine wine64 fonts-wine icoutils x11-apps
 )
 
 missing=()
