@@ -15,6 +15,9 @@ packages=(
   # Windows program: MinGW-w64 cross compiler, Wine to run it, icoutils to list
   # its resources, x11-apps (xwd) for screenshots under Xvfb
   g++-mingw-w64-x86-64-posix wine wine64 fonts-wine icoutils x11-apps
+  # Linux window program: the labels' fallback face, the icon generator, the
+  # desktop entry and AppStream validators, the .deb's library dependencies
+  fonts-dejavu-core python3 desktop-file-utils appstream dpkg-dev
 )
 
 missing=()
