@@ -1,0 +1,154 @@
+#include "frmMAC.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <map>
+
+#include "form.h"
+#include "icon_images.h"
+#include "layout.h"
+
+namespace {
+
+namespace layout = norvane::layout;
+
+QString ToQString(std::u16string_view text) {
+  return QString(reinterpret_cast<const QChar*>(text.data()),
+                 static_cast<qsizetype>(text.size()));
+}
+
+QRect PixelRect(const layout::Control& c) {
+  return {layout::Pixels(c.left), layout::Pixels(c.top),
+          layout::Pixels(c.width), layout::Pixels(c.height)};
+}
+
+QFont LabelFont(const layout::FontSpec& spec) {
+  QFont font;
+  font.setFamilies({ToQString(spec.face), norvane::qt::kFallbackFace});
+  font.setPointSizeF(spec.points);
+  font.setBold(spec.bold);
+  font.setItalic(false);
+  font.setUnderline(false);
+  font.setStrikeOut(false);
+  return font;
+}
+
+// The click logic's view of the three text boxes. Texts written into the
+// boxes are shown from their start, as an edit box shows a new text.
+class LineEditBoxes : public norvane::FormBoxes {
+ public:
+  LineEditBoxes(QLineEdit& ip, QLineEdit& mac, QLineEdit& vendor)
+      : ip_(ip), mac_(mac), vendor_(vendor) {}
+  std::u16string IPText() const override { return ip_.text().toStdU16String(); }
+  void SetIPText(const std::u16string& text) override { Set(ip_, text); }
+  void SetMACText(const std::u16string& text) override { Set(mac_, text); }
+  void SetVendorText(const std::u16string& text) override {
+    Set(vendor_, text);
+  }
+
+ private:
+  static void Set(QLineEdit& box, const std::u16string& text) {
+    box.setText(QString::fromStdU16String(text));
+    box.setCursorPosition(0);
+  }
+  QLineEdit& ip_;
+  QLineEdit& mac_;
+  QLineEdit& vendor_;
+};
+
+// Shows the busy cursor for as long as it lives.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+}  // namespace
+
+frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
+    : QWidget(parent), platform_(platform) {
+  setObjectName("frmMAC");
+  setWindowTitle(ToQString(layout::kCaption));
+  setWindowIcon(norvane::qt::DeepestIcon(":/norvane.ico"));
+  QFont font = QApplication::font();
+  font.setPointSizeF(norvane::qt::kWindowFontPoints);
+  setFont(font);
+  setFixedSize(layout::Pixels(layout::kClientWidth),
+               layout::Pixels(layout::kClientHeight));
+
+  std::map<int, QWidget*> tab_order;
+  for (const layout::Control& c : layout::kControls) {
+    QWidget* widget = nullptr;
+    const QString text = ToQString(c.text);
+    switch (c.kind) {
+      case layout::Kind::kImage: {
+        auto* image = new QLabel(this);
+        image->setPixmap(QPixmap::fromImage(
+            norvane::qt::IconImage(":/logo.ico", layout::kLogoImageSize)));
+        image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = image;
+        break;
+      }
+      case layout::Kind::kLabel: {
+        auto* label = new QLabel(text, this);
+        label->setTextFormat(Qt::PlainText);
+        if (c.font == layout::Font::kTitle) {
+          label->setFont(LabelFont(layout::kTitleFont));
+        } else if (c.font == layout::Font::kAddress) {
+          label->setFont(LabelFont(layout::kAddressFont));
+        }
+        label->setAlignment(c.fit == layout::Fit::kCentred
+                                ? Qt::AlignHCenter | Qt::AlignTop
+                                : Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case layout::Kind::kTextBox: {
+        auto* box = new QLineEdit(text, this);
+        box->setReadOnly(c.read_only);
+        box->setCursorPosition(0);
+        widget = box;
+        break;
+      }
+      case layout::Kind::kButton: {
+        auto* button = new QPushButton(text, this);
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        connect(button, &QPushButton::clicked, this,
+                &frmMAC::cmdRetreive_Click);
+        widget = button;
+        break;
+      }
+    }
+    widget->setObjectName(QString::fromLatin1(c.name));
+    widget->setGeometry(PixelRect(c));
+    if (c.fit == layout::Fit::kToCaption) widget->adjustSize();
+    if (c.tab != layout::kNoTab) tab_order[c.tab] = widget;
+  }
+
+  // Labels hold places in the order but never take the focus, so only the
+  // four that can are chained; the chain wraps from the last to the first.
+  QWidget* previous = nullptr;
+  for (const auto& [tab, widget] : tab_order) {
+    if (widget->focusPolicy() == Qt::NoFocus) continue;
+    if (previous != nullptr) setTabOrder(previous, widget);
+    previous = widget;
+  }
+
+  txtIP_ = findChild<QLineEdit*>("txtIP");
+  txtMAC_ = findChild<QLineEdit*>("txtMAC");
+  txtVendor_ = findChild<QLineEdit*>("txtVendor");
+  txtIP_->setFocus();
+}
+
+void frmMAC::cmdRetreive_Click() {
+  LineEditBoxes boxes(*txtIP_, *txtMAC_, *txtVendor_);
+  BusyCursor busy;
+  norvane::cmdRetreive_Click(boxes, platform_);
+}

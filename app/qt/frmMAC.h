@@ -1,0 +1,41 @@
+// The program's only window: its controls as the layout table places them,
+// and the button wired to the shared click logic.
+#pragma once
+
+#include <QWidget>
+
+#include "mac.h"
+
+class QLineEdit;
+
+namespace norvane::qt {
+
+// Used where "Tahoma" is not installed: DejaVu Sans is on every Debian
+// desktop (fontconfig depends on it) and comes, like Tahoma, from the Verdana
+// family of screen faces.
+inline constexpr char kFallbackFace[] = "DejaVu Sans";
+
+// The window's own font: the desktop's default face at the size the layout was
+// drawn for, so that every caption fits its box whatever size the desktop
+// picks for other programs.
+inline constexpr double kWindowFontPoints = 8.25;
+
+}  // namespace norvane::qt
+
+class frmMAC : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit frmMAC(
+      const norvane::AddressPlatform& platform = norvane::SystemPlatform(),
+      QWidget* parent = nullptr);
+
+ private slots:
+  void cmdRetreive_Click();
+
+ private:
+  const norvane::AddressPlatform& platform_;
+  QLineEdit* txtIP_ = nullptr;
+  QLineEdit* txtMAC_ = nullptr;
+  QLineEdit* txtVendor_ = nullptr;
+};
