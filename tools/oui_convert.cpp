@@ -1,11 +1,8 @@
 // oui-convert: turns the IEEE MA-L registry (oui.txt, oui.csv or the npm
 // package oui-data's index.json) into the vendor table oui.ieee.
 
-#include <cstdio>
-#include <exception>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -40,17 +37,16 @@ int UsageError(const std::string& message) {
 }
 
 bool ReadAll(const std::string& path, std::string& text) {
-  std::ostringstream buffer;
-  if (path == "-") {
-    buffer << std::cin.rdbuf();
-    text = buffer.str();
-    return !std::cin.bad();
+  std::ifstream file;
+  if (path != "-") {
+    file.open(path, std::ios::binary);
+    if (!file) return false;
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  text.assign(std::istreambuf_iterator<char>(file),
-              std::istreambuf_iterator<char>());
-  return !file.bad();
+  std::istream& in = path == "-" ? std::cin : file;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  text = buffer.str();
+  return !in.bad();
 }
 
 bool WriteAll(const std::string& path, const std::string& text) {

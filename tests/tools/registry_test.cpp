@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 
 namespace norvane::registry {
@@ -13,8 +13,9 @@ std::string ReadData(const std::string& name) {
   std::ifstream file(std::string(NORVANE_REGISTRY_DATA) + "/" + name,
                      std::ios::binary);
   EXPECT_TRUE(file) << name;
-  return {std::istreambuf_iterator<char>(file),
-          std::istreambuf_iterator<char>()};
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
 }
 
 std::string Body(const std::vector<Record>& records) {
