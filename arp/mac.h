@@ -9,7 +9,8 @@
 namespace norvane {
 
 // Shown in place of a hardware address whenever a query fails.
-inline constexpr char16_t kQueryErrorText[] = u"Error: Gagal memanggil SendARP()";
+inline constexpr char16_t kQueryErrorText[] =
+    u"Error: Gagal memanggil SendARP()";
 
 // The hardware address buffer handed to the platform: 6 bytes.
 using HardwareBuffer = std::array<std::uint8_t, 6>;

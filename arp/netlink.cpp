@@ -1,0 +1,216 @@
+#include "netlink.h"
+
+#include <libmnl/libmnl.h>
+#include <linux/if_link.h>
+#include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace norvane::netlink {
+namespace {
+
+// Messages are read from an aligned copy with zeroed slack after the data:
+// libmnl rounds a message's end up to the next 4-byte boundary before it
+// walks the attributes, which would otherwise read past a datagram whose
+// last message has an unaligned length.
+class AlignedCopy {
+ public:
+  explicit AlignedCopy(std::span<const std::uint8_t> data)
+      : words_((data.size() + 2 * sizeof(std::uint32_t) - 1) /
+                   sizeof(std::uint32_t),
+               0),
+        size_(data.size()) {
+    if (!data.empty()) std::memcpy(words_.data(), data.data(), data.size());
+  }
+  const void* data() const { return words_.data(); }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::vector<std::uint32_t> words_;
+  std::size_t size_;
+};
+
+// Calls visit for each attribute after the fixed header of offset bytes.
+template <typename Visit>
+void ForEachAttribute(const nlmsghdr* nlh, std::size_t offset, Visit visit) {
+  const auto* tail = static_cast<const char*>(mnl_nlmsg_get_payload_tail(nlh));
+  for (auto* attr = static_cast<const nlattr*>(
+           mnl_nlmsg_get_payload_offset(nlh, offset));
+       mnl_attr_ok(
+           attr, static_cast<int>(tail - reinterpret_cast<const char*>(attr)));
+       attr = mnl_attr_next(attr)) {
+    visit(attr);
+  }
+}
+
+LinkAddress AttributeBytes(const nlattr* attr) {
+  const auto* bytes =
+      static_cast<const std::uint8_t*>(mnl_attr_get_payload(attr));
+  return LinkAddress(bytes, bytes + mnl_attr_get_payload_len(attr));
+}
+
+int ReadRoute(const nlmsghdr* nlh, void* data) {
+  if (nlh->nlmsg_type != RTM_NEWROUTE ||
+      mnl_nlmsg_get_payload_len(nlh) < sizeof(rtmsg)) {
+    return MNL_CB_OK;
+  }
+  auto& out = *static_cast<std::optional<Route>*>(data);
+  Route route;
+  const auto* header = static_cast<const rtmsg*>(mnl_nlmsg_get_payload(nlh));
+  route.type = header->rtm_type;
+  ForEachAttribute(nlh, sizeof(rtmsg), [&](const nlattr* attr) {
+    switch (mnl_attr_get_type(attr)) {
+      case RTA_OIF:
+        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
+          route.oif = mnl_attr_get_u32(attr);
+        }
+        break;
+      case RTA_GATEWAY:
+      case RTA_VIA:
+      case RTA_MULTIPATH:
+        route.via_gateway = true;
+        break;
+      default:
+        break;
+    }
+  });
+  out = route;
+  return MNL_CB_STOP;
+}
+
+int ReadLink(const nlmsghdr* nlh, void* data) {
+  if (nlh->nlmsg_type != RTM_NEWLINK ||
+      mnl_nlmsg_get_payload_len(nlh) < sizeof(ifinfomsg)) {
+    return MNL_CB_OK;
+  }
+  auto& out = *static_cast<std::optional<Link>*>(data);
+  Link link;
+  const auto* header =
+      static_cast<const ifinfomsg*>(mnl_nlmsg_get_payload(nlh));
+  link.index = header->ifi_index;
+  link.flags = header->ifi_flags;
+  ForEachAttribute(nlh, sizeof(ifinfomsg), [&](const nlattr* attr) {
+    switch (mnl_attr_get_type(attr)) {
+      case IFLA_ADDRESS:
+        link.address = AttributeBytes(attr);
+        break;
+      case IFLA_IFNAME: {
+        const auto* name = static_cast<const char*>(mnl_attr_get_payload(attr));
+        link.name.assign(name, strnlen(name, mnl_attr_get_payload_len(attr)));
+        break;
+      }
+      default:
+        break;
+    }
+  });
+  out = link;
+  return MNL_CB_STOP;
+}
+
+std::optional<Neighbour> ReadNeighbour(const nlmsghdr* nlh) {
+  if ((nlh->nlmsg_type != RTM_NEWNEIGH && nlh->nlmsg_type != RTM_DELNEIGH) ||
+      mnl_nlmsg_get_payload_len(nlh) < sizeof(ndmsg)) {
+    return std::nullopt;
+  }
+  const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(nlh));
+  if (header->ndm_family != AF_INET) return std::nullopt;
+  Neighbour neighbour;
+  neighbour.deleted = nlh->nlmsg_type == RTM_DELNEIGH;
+  neighbour.ifindex = header->ndm_ifindex;
+  neighbour.state = header->ndm_state;
+  ForEachAttribute(nlh, sizeof(ndmsg), [&](const nlattr* attr) {
+    switch (mnl_attr_get_type(attr)) {
+      case NDA_DST:
+        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
+          neighbour.destination = mnl_attr_get_u32(attr);
+        }
+        break;
+      case NDA_LLADDR:
+        neighbour.address = AttributeBytes(attr);
+        break;
+      default:
+        break;
+    }
+  });
+  return neighbour;
+}
+
+int ReadNeighbourReply(const nlmsghdr* nlh, void* data) {
+  auto& out = *static_cast<std::optional<Neighbour>*>(data);
+  out = ReadNeighbour(nlh);
+  return out ? MNL_CB_STOP : MNL_CB_OK;
+}
+
+int ReadNeighbourEvent(const nlmsghdr* nlh, void* data) {
+  auto& out = *static_cast<std::vector<Neighbour>*>(data);
+  if (auto neighbour = ReadNeighbour(nlh)) out.push_back(*neighbour);
+  return MNL_CB_OK;
+}
+
+// Runs reader over the messages of datagram; the result is kept only when
+// the datagram carried no error.
+template <typename Result>
+std::optional<Result> ParseReply(std::span<const std::uint8_t> datagram,
+                                 std::uint32_t seq, std::uint32_t portid,
+                                 mnl_cb_t reader) {
+  const AlignedCopy copy(datagram);
+  std::optional<Result> result;
+  if (mnl_cb_run(copy.data(), copy.size(), seq, portid, reader, &result) ==
+      MNL_CB_ERROR) {
+    return std::nullopt;
+  }
+  return result;
+}
+
+}  // namespace
+
+std::optional<Route> ParseRouteReply(std::span<const std::uint8_t> datagram,
+                                     std::uint32_t seq, std::uint32_t portid) {
+  return ParseReply<Route>(datagram, seq, portid, ReadRoute);
+}
+
+std::optional<Link> ParseLinkReply(std::span<const std::uint8_t> datagram,
+                                   std::uint32_t seq, std::uint32_t portid) {
+  return ParseReply<Link>(datagram, seq, portid, ReadLink);
+}
+
+std::optional<Neighbour> ParseNeighbourReply(
+    std::span<const std::uint8_t> datagram, std::uint32_t seq,
+    std::uint32_t portid) {
+  return ParseReply<Neighbour>(datagram, seq, portid, ReadNeighbourReply);
+}
+
+std::vector<Neighbour> ParseNeighbourEvents(
+    std::span<const std::uint8_t> datagram) {
+  const AlignedCopy copy(datagram);
+  std::vector<Neighbour> events;
+  // Events carry sequence number and port id 0, which match anything.
+  mnl_cb_run(copy.data(), copy.size(), 0, 0, ReadNeighbourEvent, &events);
+  return events;
+}
+
+bool IsUsable(std::uint16_t state) {
+  return (state & (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE |
+                   NUD_PERMANENT)) != 0;
+}
+
+Verdict Judge(const Neighbour& neighbour, std::uint32_t destination,
+              std::int32_t ifindex) {
+  if (neighbour.deleted || neighbour.ifindex != ifindex ||
+      neighbour.destination != destination) {
+    return Verdict::kPending;
+  }
+  if (IsUsable(neighbour.state)) {
+    const bool fits =
+        !neighbour.address.empty() && neighbour.address.size() <= 6;
+    return fits ? Verdict::kResolved : Verdict::kFailed;
+  }
+  if (neighbour.state & NUD_FAILED) return Verdict::kFailed;
+  return Verdict::kPending;
+}
+
+}  // namespace norvane::netlink

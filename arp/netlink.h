@@ -1,0 +1,70 @@
+// Reading the kernel's rtnetlink answers for the Linux resolver. Everything
+// here works on plain byte buffers, so it can be tried without a socket.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace norvane::netlink {
+
+// A hardware address exactly as the kernel reports it (any length).
+using LinkAddress = std::vector<std::uint8_t>;
+
+// The kernel's answer to a route lookup (RTM_NEWROUTE).
+struct Route {
+  std::uint8_t type = 0;     // RTN_UNICAST, RTN_LOCAL, RTN_BROADCAST, ...
+  std::uint32_t oif = 0;     // output interface; 0 when the answer has none
+  bool via_gateway = false;  // a gateway, a via or several next hops
+};
+
+// The kernel's description of one interface (RTM_NEWLINK).
+struct Link {
+  std::int32_t index = 0;
+  std::uint32_t flags = 0;  // IFF_*
+  std::string name;
+  LinkAddress address;
+};
+
+// One neighbour cache entry (RTM_NEWNEIGH) or its removal (RTM_DELNEIGH).
+struct Neighbour {
+  bool deleted = false;
+  std::int32_t ifindex = 0;
+  std::uint16_t state = 0;                   // NUD_*
+  std::optional<std::uint32_t> destination;  // network byte order
+  LinkAddress address;
+};
+
+// Each reads one datagram received in answer to a request with sequence
+// number seq from the socket with port id portid. Empty when the datagram
+// holds an error, a message of another kind, or nothing readable.
+std::optional<Route> ParseRouteReply(std::span<const std::uint8_t> datagram,
+                                     std::uint32_t seq, std::uint32_t portid);
+std::optional<Link> ParseLinkReply(std::span<const std::uint8_t> datagram,
+                                   std::uint32_t seq, std::uint32_t portid);
+std::optional<Neighbour> ParseNeighbourReply(
+    std::span<const std::uint8_t> datagram, std::uint32_t seq,
+    std::uint32_t portid);
+
+// The neighbour messages of one datagram from the neighbour event group, in
+// order; unreadable messages are left out.
+std::vector<Neighbour> ParseNeighbourEvents(
+    std::span<const std::uint8_t> datagram);
+
+// True for the entry states whose hardware address can be used as it is:
+// reachable, stale, delay, probe and permanent.
+bool IsUsable(std::uint16_t state);
+
+// What one neighbour message says about the entry for destination on
+// interface ifindex.
+enum class Verdict {
+  kPending,   // nothing yet (another entry, or still resolving)
+  kResolved,  // usable, with an address of 1 to 6 bytes
+  kFailed,    // resolution failed, or an address that does not fit
+};
+Verdict Judge(const Neighbour& neighbour, std::uint32_t destination,
+              std::int32_t ifindex);
+
+}  // namespace norvane::netlink
