@@ -1,0 +1,106 @@
+// Reading rtnetlink datagrams that the kernel would rarely send: errors,
+// truncation, foreign entries and addresses that do not fit.
+#include <gtest/gtest.h>
+#include <libmnl/libmnl.h>
+#include <linux/neighbour.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "netlink.h"
+
+namespace norvane::netlink {
+namespace {
+
+constexpr std::uint32_t kSeq = 7, kPort = 99, kHost = 0x026433C6;
+
+// Messages laid one after another, as in one datagram.
+class Datagram {
+ public:
+  template <typename Header>
+  Header* Add(std::uint16_t type, std::uint32_t seq = kSeq) {
+    last_ = mnl_nlmsg_put_header(words_.data() + used_ / 4);
+    last_->nlmsg_type = type;
+    last_->nlmsg_seq = seq;
+    last_->nlmsg_pid = seq ? kPort : 0;
+    return static_cast<Header*>(
+        mnl_nlmsg_put_extra_header(last_, sizeof(Header)));
+  }
+  void Put(std::uint16_t type, const std::vector<std::uint8_t>& data) {
+    mnl_attr_put(last_, type, data.size(), data.data());
+  }
+  void PutU32(std::uint16_t type, std::uint32_t value) {
+    mnl_attr_put_u32(last_, type, value);
+  }
+  std::span<const std::uint8_t> Bytes() {
+    return {reinterpret_cast<const std::uint8_t*>(words_.data()),
+            used_ + (last_ ? last_->nlmsg_len : 0)};
+  }
+  void Next() {
+    used_ += MNL_ALIGN(last_->nlmsg_len);
+    last_ = nullptr;
+  }
+
+ private:
+  std::vector<std::uint32_t> words_ = std::vector<std::uint32_t>(512);
+  std::size_t used_ = 0;
+  nlmsghdr* last_ = nullptr;
+};
+
+TEST(NetlinkReply, RouteReplyNeedsTheRightSequenceAndWholeMessage) {
+  Datagram datagram;
+  datagram.Add<rtmsg>(RTM_NEWROUTE)->rtm_type = RTN_UNICAST;
+  datagram.PutU32(RTA_OIF, 3);
+  datagram.PutU32(RTA_GATEWAY, kHost);
+  const auto route = ParseRouteReply(datagram.Bytes(), kSeq, kPort);
+  ASSERT_TRUE(route);
+  EXPECT_EQ(route->type, RTN_UNICAST);
+  EXPECT_EQ(route->oif, 3u);
+  EXPECT_TRUE(route->via_gateway);
+
+  EXPECT_FALSE(ParseRouteReply(datagram.Bytes(), kSeq + 1, kPort));
+  EXPECT_FALSE(ParseRouteReply(datagram.Bytes().first(20), kSeq, kPort));
+}
+
+TEST(NetlinkReply, ErrorIsNoAnswer) {
+  Datagram datagram;
+  datagram.Add<nlmsgerr>(NLMSG_ERROR)->error = -ENOENT;
+  EXPECT_FALSE(ParseNeighbourReply(datagram.Bytes(), kSeq, kPort));
+  EXPECT_FALSE(ParseLinkReply(datagram.Bytes(), kSeq, kPort));
+}
+
+TEST(NetlinkEvents, OnlyTheQueriedEntryDecides) {
+  const std::vector<std::uint8_t> mac = {2, 0, 0, 0, 0, 1};
+  Datagram datagram;
+  for (const int ifindex : {5, 4}) {
+    auto* header = datagram.Add<ndmsg>(RTM_NEWNEIGH, 0);
+    header->ndm_family = AF_INET;
+    header->ndm_ifindex = ifindex;
+    header->ndm_state = NUD_REACHABLE;
+    datagram.PutU32(NDA_DST, kHost);
+    datagram.Put(NDA_LLADDR, mac);
+    datagram.Next();
+  }
+  const auto events = ParseNeighbourEvents(datagram.Bytes());
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(Judge(events[0], kHost, 4), Verdict::kPending);
+  EXPECT_EQ(Judge(events[1], kHost, 4), Verdict::kResolved);
+  EXPECT_EQ(events[1].address, mac);
+
+  Neighbour entry = events[1];
+  EXPECT_EQ(Judge(entry, kHost + 1, 4), Verdict::kPending);
+  entry.address.resize(8);  // longer than a hardware buffer holds
+  EXPECT_EQ(Judge(entry, kHost, 4), Verdict::kFailed);
+  entry.state = NUD_FAILED;
+  EXPECT_EQ(Judge(entry, kHost, 4), Verdict::kFailed);
+  entry.state = NUD_INCOMPLETE;
+  EXPECT_EQ(Judge(entry, kHost, 4), Verdict::kPending);
+  entry.state = NUD_REACHABLE;
+  entry.deleted = true;
+  EXPECT_EQ(Judge(entry, kHost, 4), Verdict::kPending);
+}
+
+}  // namespace
+}  // namespace norvane::netlink
