@@ -8,10 +8,28 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace norvane::netlink {
 namespace {
+
+// The length of the leading run of whole messages in data. libmnl takes a
+// message length of 2 GiB or more for a negative one and walks off the
+// buffer, so the run ends before any message that does not fit.
+std::size_t WholeMessages(std::span<const std::uint8_t> data) {
+  std::size_t end = 0;
+  for (std::size_t offset = 0; data.size() - offset >= sizeof(nlmsghdr);) {
+    std::uint32_t length;
+    std::memcpy(&length, data.data() + offset + offsetof(nlmsghdr, nlmsg_len),
+                sizeof(length));
+    if (length < sizeof(nlmsghdr) || length > data.size() - offset) break;
+    end = offset + length;
+    offset += MNL_ALIGN(length);
+    if (offset > data.size()) break;
+  }
+  return end;
+}
 
 // Messages are read from an aligned copy with zeroed slack after the data:
 // libmnl rounds a message's end up to the next 4-byte boundary before it
@@ -20,18 +38,17 @@ namespace {
 class AlignedCopy {
  public:
   explicit AlignedCopy(std::span<const std::uint8_t> data)
-      : words_((data.size() + 2 * sizeof(std::uint32_t) - 1) /
-                   sizeof(std::uint32_t),
-               0),
-        size_(data.size()) {
-    if (!data.empty()) std::memcpy(words_.data(), data.data(), data.size());
+      : size_(WholeMessages(data)),
+        words_((size_ + 2 * sizeof(std::uint32_t) - 1) / sizeof(std::uint32_t),
+               0) {
+    if (size_ > 0) std::memcpy(words_.data(), data.data(), size_);
   }
   const void* data() const { return words_.data(); }
   std::size_t size() const { return size_; }
 
  private:
-  std::vector<std::uint32_t> words_;
   std::size_t size_;
+  std::vector<std::uint32_t> words_;
 };
 
 // Calls visit for each attribute after the fixed header of offset bytes.

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "netlink.h"
@@ -62,6 +63,20 @@ TEST(NetlinkReply, RouteReplyNeedsTheRightSequenceAndWholeMessage) {
 
   EXPECT_FALSE(ParseRouteReply(datagram.Bytes(), kSeq + 1, kPort));
   EXPECT_FALSE(ParseRouteReply(datagram.Bytes().first(20), kSeq, kPort));
+}
+
+TEST(NetlinkEvents, MessageLongerThanTheDatagramEndsTheRun) {
+  Datagram datagram;
+  datagram.Add<ndmsg>(RTM_NEWNEIGH, 0)->ndm_family = AF_INET;
+  datagram.Next();
+  // A length of 2 GiB or more, which libmnl alone would follow.
+  datagram.Add<ndmsg>(RTM_NEWNEIGH, 0)->ndm_family = AF_INET;
+  auto bytes = datagram.Bytes();
+  std::vector<std::uint8_t> copy(bytes.begin(), bytes.end());
+  const std::size_t second = MNL_ALIGN(sizeof(nlmsghdr) + sizeof(ndmsg));
+  const std::uint32_t huge = 0xE1E1E1E1;
+  std::memcpy(copy.data() + second, &huge, sizeof(huge));
+  EXPECT_EQ(ParseNeighbourEvents(copy).size(), 1u);
 }
 
 TEST(NetlinkReply, ErrorIsNoAnswer) {
