@@ -77,6 +77,11 @@ std::optional<TableError> ReadTable(const std::filesystem::path& path,
     // Read to the end rather than trusting a size taken before: the file
     // may change underneath, or not be a regular file any more.
     std::string bytes;
+    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+      const long size = std::ftell(file.get());
+      if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
+      std::rewind(file.get());
+    }
     char chunk[1 << 16];
     for (;;) {
       const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
