@@ -6,6 +6,9 @@
 
 # Installs <prefix>/bin/<name> as a relative link to lib/norvane/<name>.
 function(norvane_install_link name)
+  if(WIN32)
+    return()
+  endif()
   set(link ${CMAKE_CURRENT_BINARY_DIR}/links/${name})
   file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/links)
   file(CREATE_LINK ../lib/norvane/${name} ${link} SYMBOLIC)
@@ -13,6 +16,10 @@ function(norvane_install_link name)
 endfunction()
 
 install(FILES ${PROJECT_SOURCE_DIR}/res/oui.ieee DESTINATION lib/norvane)
+
+if(WIN32)
+  return()
+endif()
 
 # The Debian package: cpack -G DEB in the build folder.
 set(CPACK_GENERATOR DEB)
