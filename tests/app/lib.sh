@@ -32,7 +32,7 @@ install_build() {
 start_xvfb() {
   need Xvfb xdotool
   mkfifo "$work/displayfd"
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 \
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 "$@" \
     3>"$work/displayfd" 2>"$work/xvfb.log" &
   pids+=($!)
   local display
