@@ -4,6 +4,7 @@
 // entry it lets the kernel resolve the address by sending one empty UDP
 // datagram to the host's discard port, then waits for the neighbour event.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <libmnl/libmnl.h>
 #include <linux/if_link.h>
 #include <linux/neighbour.h>
@@ -18,9 +19,9 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <cwchar>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -234,9 +235,17 @@ class RouteSocket {
 // One setting of the interface's IPv4 neighbour parameters.
 std::optional<long> NeighbourSetting(const std::string& interface_name,
                                      const char* name) {
-  std::ifstream file("/proc/sys/net/ipv4/neigh/" + interface_name + "/" + name);
-  long value = 0;
-  if (!(file >> value) || value < 0) return std::nullopt;
+  const std::string path =
+      "/proc/sys/net/ipv4/neigh/" + interface_name + "/" + name;
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  char text[32];
+  const ssize_t n =
+      file.get() < 0 ? -1 : read(file.get(), text, sizeof(text) - 1);
+  if (n <= 0) return std::nullopt;
+  text[n] = '\0';
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || value < 0) return std::nullopt;
   return value;
 }
 
@@ -315,9 +324,10 @@ bool ResolveAddress(std::uint32_t address, HardwareBuffer& buffer,
     return Answer(cached->address, buffer, length);
   }
 
-  const auto deadline =
-      std::chrono::steady_clock::now() + ResolutionTime(link->name) + 500ms;
+  const auto start = std::chrono::steady_clock::now();
   if (!SendProbe(address)) return false;
+  // Read while the probe is on its way.
+  const auto deadline = start + ResolutionTime(link->name) + 500ms;
   bool lost = false;
   while (events.Wait(deadline, lost)) {
     std::vector<Neighbour> news;
