@@ -1,9 +1,38 @@
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 
 #include "oui.h"
 
 namespace norvane {
+
+namespace {
+
+// The next occurrence of delimiter in [at, end), or end: its first
+// character, then the others.
+const char16_t* FindDelimiter(const char16_t* at, const char16_t* end,
+                              const std::u16string& delimiter) {
+  const std::size_t rest = delimiter.size() - 1;
+  const char16_t first = delimiter.front();
+  // Four characters at a time: a lane of x equal to first is a zero lane
+  // of x ^ pattern, which the usual carry trick detects.
+  const std::uint64_t pattern = 0x0001000100010001u * first;
+  for (;; ++at) {
+    while (end - at >= 4) {
+      std::uint64_t x;
+      std::memcpy(&x, at, sizeof x);
+      x ^= pattern;
+      if ((x - 0x0001000100010001u) & ~x & 0x8000800080008000u) break;
+      at += 4;
+    }
+    at = std::find(at, end, first);
+    if (static_cast<std::size_t>(end - at) <= rest) return end;
+    if (std::equal(delimiter.begin() + 1, delimiter.end(), at + 1)) return at;
+  }
+}
+
+}  // namespace
 
 void SplitText(std::u16string& text, const std::u16string& delimiter,
                std::vector<std::u16string>& list, std::size_t& index) {
@@ -14,16 +43,23 @@ void SplitText(std::u16string& text, const std::u16string& delimiter,
 
     const char16_t* const begin = text.data();
     const char16_t* const end = begin + text.size();
-    const std::size_t rest = delimiter.size() - 1;
+    // Room for every piece up front: the list is not copied as it grows.
+    std::size_t pieces = 0;
+    for (const char16_t* at = begin;; at += delimiter.size(), ++pieces) {
+      at = FindDelimiter(at, end, delimiter);
+      if (at == end) break;
+    }
+    try {
+      if (index <= list.max_size() && pieces <= list.max_size() - index)
+        list.reserve(index + pieces);
+    } catch (const std::exception&) {
+      // Not enough memory for all at once: grow piece by piece instead.
+    }
+
     const char16_t* start = begin;
     for (const char16_t* at = begin;;) {
-      // The next delimiter: its first character, then the others.
-      at = std::find(at, end, delimiter.front());
-      if (static_cast<std::size_t>(end - at) <= rest) return;
-      if (!std::equal(delimiter.begin() + 1, delimiter.end(), at + 1)) {
-        ++at;
-        continue;
-      }
+      at = FindDelimiter(at, end, delimiter);
+      if (at == end) return;
       if (index >= list.max_size()) return;  // no room for another piece
       list.resize(index + 1);
       list[index].assign(start, at);
