@@ -71,6 +71,8 @@ std::filesystem::path ProgramDirectory();
 // byte that is not part of a valid sequence becomes one U+FFFD; the ANSI code
 // page on Windows.
 std::u16string DecodeSystemText(std::string_view bytes);
+// The same into out, replacing its text and reusing its storage.
+void DecodeSystemText(std::string_view bytes, std::u16string& out);
 
 // UTF-16 to UTF-8, for writing texts to a terminal or a file name.
 std::string ToUtf8(std::u16string_view text);

@@ -43,19 +43,6 @@ void SplitText(std::u16string& text, const std::u16string& delimiter,
 
     const char16_t* const begin = text.data();
     const char16_t* const end = begin + text.size();
-    // Room for every piece up front: the list is not copied as it grows.
-    std::size_t pieces = 0;
-    for (const char16_t* at = begin;; at += delimiter.size(), ++pieces) {
-      at = FindDelimiter(at, end, delimiter);
-      if (at == end) break;
-    }
-    try {
-      if (index <= list.max_size() && pieces <= list.max_size() - index)
-        list.reserve(index + pieces);
-    } catch (const std::exception&) {
-      // Not enough memory for all at once: grow piece by piece instead.
-    }
-
     const char16_t* start = begin;
     for (const char16_t* at = begin;;) {
       at = FindDelimiter(at, end, delimiter);

@@ -21,9 +21,9 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 #ifdef _WIN32
 
-std::u16string DecodeSystemText(std::string_view bytes) {
-  std::u16string out;
-  if (bytes.empty()) return out;
+void DecodeSystemText(std::string_view bytes, std::u16string& out) {
+  out.clear();
+  if (bytes.empty()) return;
   if (bytes.size() > static_cast<std::size_t>(INT_MAX))
     throw std::length_error("text too long to convert");
   const int n = static_cast<int>(bytes.size());
@@ -31,7 +31,6 @@ std::u16string DecodeSystemText(std::string_view bytes) {
   out.resize(static_cast<std::size_t>(wide));
   MultiByteToWideChar(CP_ACP, 0, bytes.data(), n,
                       reinterpret_cast<wchar_t*>(out.data()), wide);
-  return out;
 }
 
 std::filesystem::path ProgramDirectory() {
@@ -50,10 +49,10 @@ std::filesystem::path ProgramDirectory() {
 
 #else
 
-std::u16string DecodeSystemText(std::string_view bytes) {
+void DecodeSystemText(std::string_view bytes, std::u16string& out) {
   // Never more characters than bytes: write into a buffer of that size and
   // cut it to length at the end.
-  std::u16string out(bytes.size(), u'\0');
+  out.resize(bytes.size());
   char16_t* o = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
@@ -111,7 +110,6 @@ std::u16string DecodeSystemText(std::string_view bytes) {
     i += len;
   }
   out.resize(static_cast<std::size_t>(o - out.data()));
-  return out;
 }
 
 std::filesystem::path ProgramDirectory() {
@@ -122,6 +120,12 @@ std::filesystem::path ProgramDirectory() {
 }
 
 #endif
+
+std::u16string DecodeSystemText(std::string_view bytes) {
+  std::u16string out;
+  DecodeSystemText(bytes, out);
+  return out;
+}
 
 std::string ToUtf8(std::u16string_view text) {
   std::string out;

@@ -52,6 +52,63 @@ std::FILE* OpenForReading(const std::filesystem::path& path) {
 #endif
 }
 
+constexpr std::string_view kBreak = "\r\n";
+constexpr std::size_t kBlock = 1 << 15;
+
+// Reads the file from its start to its end a block at a time, handing each
+// block to take. Returns false on a read error.
+template <typename Take>
+bool ReadBlocks(std::FILE* file, std::string& block, Take take) {
+  std::rewind(file);
+  for (;;) {
+    block.resize(kBlock);
+    block.resize(std::fread(block.data(), 1, kBlock, file));
+    const bool end = block.size() < kBlock;
+    if (end && std::ferror(file)) return false;
+    take(block, end);
+    if (end) return true;
+  }
+}
+
+// Cuts the file into lines at CR LF, decoding a block of whole lines at a
+// time, so that neither the file's bytes nor its whole text are ever held
+// at once. Neither byte of a CR LF pair is ever part of a multi-byte
+// character, so cutting the bytes there first gives the very lines that
+// decoding everything first would. Returns false on a read error.
+bool ReadLines(std::FILE* file, std::vector<std::u16string>& list) {
+  std::string block;
+  // A first pass counts the lines, so that the list is allocated once.
+  std::size_t lines = 1;
+  bool carriage_return = false;
+  const bool counted = ReadBlocks(file, block, [&](std::string_view b, bool) {
+    if (b.empty()) return;
+    if (carriage_return && b.front() == '\n') ++lines;
+    for (auto at = b.find(kBreak); at != b.npos; at = b.find(kBreak, at + 2))
+      ++lines;
+    carriage_return = b.back() == '\r';
+  });
+  if (!counted) return false;
+  list.reserve(lines);
+
+  std::string pending;  // the bytes after the last line break seen
+  std::u16string text;
+  std::size_t count = 0;
+  return ReadBlocks(file, block, [&](std::string_view b, bool end) {
+    pending += b;
+    std::size_t cut = pending.size();
+    if (!end) {
+      const auto last = pending.rfind(kBreak);
+      if (last == pending.npos) return;
+      cut = last + kBreak.size();
+    } else if (pending.empty() && count > 0) {
+      return;  // the file ended with a line break
+    }
+    DecodeSystemText(std::string_view(pending).substr(0, cut), text);
+    SplitText(text, u"\r\n", list, count);
+    pending.erase(0, cut);
+  });
+}
+
 }  // namespace
 
 bool FileExists(const std::filesystem::path& path) {
@@ -74,28 +131,10 @@ std::optional<TableError> ReadTable(const std::filesystem::path& path,
     std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(path));
     if (!file) return Unreadable(errno);
 
-    // Read to the end rather than trusting a size taken before: the file
+    // The file is read to its end rather than to a size taken before: it
     // may change underneath, or not be a regular file any more.
-    std::string bytes;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) {
-      const long size = std::ftell(file.get());
-      if (size > 0) bytes.reserve(static_cast<std::size_t>(size));
-      std::rewind(file.get());
-    }
-    char chunk[1 << 16];
-    for (;;) {
-      const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-      bytes.append(chunk, got);
-      if (got < sizeof chunk) break;
-    }
-    if (std::ferror(file.get())) return Unreadable(errno ? errno : EIO);
-    file.reset();
-
-    std::u16string text = DecodeSystemText(bytes);
-    bytes = std::string();
     std::vector<std::u16string> lines;
-    std::size_t count = 0;
-    SplitText(text, u"\r\n", lines, count);
+    if (!ReadLines(file.get(), lines)) return Unreadable(errno ? errno : EIO);
     list = std::move(lines);
     return std::nullopt;
   } catch (const std::bad_alloc&) {
