@@ -84,6 +84,9 @@ TEST(SplitText, FailsQuietly) {
   EXPECT_EQ(list, Lines{u"kept"});
 }
 
+// The system code page is UTF-8 on Linux; Windows reads the ANSI code page,
+// tested with the table.
+#ifndef _WIN32
 TEST(DecodeSystemText, EachInvalidByteBecomesOneReplacement) {
   EXPECT_EQ(DecodeSystemText("caf\xC3\xA9"), u"caf\u00E9");
   EXPECT_EQ(DecodeSystemText("\xF0\x9F\x98\x80"), u"\U0001F600");
@@ -102,6 +105,7 @@ TEST(DecodeSystemText, EachInvalidByteBecomesOneReplacement) {
   EXPECT_EQ(ToUtf8(DecodeSystemText("caf\xC3\xA9 \xF0\x9F\x98\x80")),
             "caf\xC3\xA9 \xF0\x9F\x98\x80");
 }
+#endif
 
 }  // namespace
 }  // namespace norvane

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <fstream>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <random>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "oui.h"
 
@@ -15,9 +22,16 @@ namespace fs = std::filesystem;
 class TableDir : public ::testing::Test {
  protected:
   void SetUp() override {
+#ifdef _WIN32
+    std::random_device random;
+    dir_ =
+        fs::temp_directory_path() / ("norvane-oui-" + std::to_string(random()));
+    ASSERT_TRUE(fs::create_directory(dir_));
+#else
     char name[] = "/tmp/norvane-oui-XXXXXX";
     ASSERT_NE(::mkdtemp(name), nullptr);
     dir_ = name;
+#endif
   }
   void TearDown() override {
     std::error_code ec;
@@ -90,6 +104,18 @@ TEST_F(TableDir, EveryLineOfALongTableIsFound) {
   EXPECT_EQ(Lookup(table, u"00-0C-29"), u"Past the old limit");
 }
 
+#ifdef _WIN32
+// Windows reads the table through the ANSI code page, one character a byte
+// in the Western one.
+TEST_F(TableDir, AnsiCodePageAndNulKeepLaterColumnsInPlace) {
+  if (GetACP() != 1252) GTEST_SKIP() << "ANSI code page is not 1252";
+  const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
+                            std::string(11, ' ') + "Caf\xE9 \x80\r\n" +
+                            "00-0C-29                Next\r\n";
+  EXPECT_EQ(Lookup(table, u"AA-BB-CC"), u"Caf\u00E9 \u20AC");
+  EXPECT_EQ(FindVendor(u"00-0C-29"), u"Next");
+}
+#else
 TEST_F(TableDir, InvalidUtf8AndNulKeepLaterColumnsInPlace) {
   // Sixteen filler bytes each, some of them invalid or NUL.
   const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
@@ -99,6 +125,24 @@ TEST_F(TableDir, InvalidUtf8AndNulKeepLaterColumnsInPlace) {
   EXPECT_EQ(Lookup(table, u"AA-BB-CC"), u"Bad \uFFFD(x)");
   EXPECT_EQ(FindVendor(u"00-0C-29"), u"Next");
 }
+#endif
+
+#ifdef _WIN32
+// Opened elsewhere without sharing: the file exists but cannot be read.
+class LockedFile {
+ public:
+  explicit LockedFile(const fs::path& path)
+      : handle_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  ~LockedFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  bool locked() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+#endif
 
 TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
   const auto missing = ReadTable(dir_ / "oui.ieee", OUIList);
@@ -113,10 +157,30 @@ TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
   EXPECT_EQ(directory->title, u"ERROR: Can't Find File");
   fs::remove(dir_ / "oui.ieee");
 
+#ifdef _WIN32
+  // Hidden and system files do not count as present.
+  const fs::path table = Write(std::string(kVm));
+  const std::wstring name = table.wstring();
+  for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+    ASSERT_TRUE(SetFileAttributesW(name.c_str(), attribute));
+    EXPECT_FALSE(FileExists(table));
+    const auto hidden = ReadTable(table, OUIList);
+    ASSERT_TRUE(hidden.has_value());
+    EXPECT_EQ(hidden->title, u"ERROR: Can't Find File");
+  }
+  ASSERT_TRUE(SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL));
+
+  // A regular file that cannot be opened.
+  const LockedFile lock(table);
+  ASSERT_TRUE(lock.locked());
+  ASSERT_TRUE(FileExists(table));
+  const auto broken = ReadTable(table, OUIList);
+#else
   // A regular file whose reads fail.
   fs::create_symlink("/proc/self/mem", dir_ / "oui.ieee");
   ASSERT_TRUE(FileExists(dir_ / "oui.ieee"));
   const auto broken = ReadTable(dir_ / "oui.ieee", OUIList);
+#endif
   ASSERT_TRUE(broken.has_value());
   EXPECT_EQ(broken->title, u"ERROR: Can't Read File");
   EXPECT_EQ(
@@ -127,17 +191,23 @@ TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
 // LoadOUI shows the error and ends the program with status 2.
 TEST_F(TableDir, LoadEndsTheProgramOnAnUnreadableOrMissingTable) {
   Write(std::string(kVm));
+#ifdef _WIN32
+  // The death test's child process finds the file held without sharing.
+  const LockedFile lock(dir_ / "oui.ieee");
+  ASSERT_TRUE(lock.locked());
+  const auto load = [this] { LoadOUIFrom(dir_); };
+#else
   ::chmod(dir_.c_str(), 0755);
   ::chmod((dir_ / "oui.ieee").c_str(), 0);
-  EXPECT_EXIT(
-      {
-        // Root reads everything: drop to an ordinary user first.
-        if (::geteuid() == 0 && ::setuid(65534) != 0) std::exit(99);
-        LoadOUIFrom(dir_);
-      },
-      ::testing::ExitedWithCode(kTableExitStatus),
-      "ERROR: Can't Read File: Critical Error! oui.ieee can't be read: "
-      "Permission denied");
+  const auto load = [this] {
+    // Root reads everything: drop to an ordinary user first.
+    if (::geteuid() == 0 && ::setuid(65534) != 0) std::exit(99);
+    LoadOUIFrom(dir_);
+  };
+#endif
+  EXPECT_EXIT(load(), ::testing::ExitedWithCode(kTableExitStatus),
+              "ERROR: Can't Read File: Critical Error! oui.ieee can't be read: "
+              "Permission denied");
   EXPECT_EXIT(LoadOUIFrom(dir_ / "nowhere"),
               ::testing::ExitedWithCode(kTableExitStatus),
               "Critical Error! oui.ieee not found!");
