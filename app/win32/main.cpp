@@ -1,0 +1,48 @@
+// Norvane.exe: loads the vendor table, then shows frmMAC until it is closed.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <string>
+
+#include "frmMAC.h"
+#include "oui.h"
+
+namespace {
+
+// The one start-up failure: a modal box without an owner, as no window
+// exists yet. LoadOUI ends the program once the user has pressed OK.
+void ShowTableError(const norvane::TableError& error) {
+  const std::wstring text(error.message.begin(), error.message.end());
+  const std::wstring title(error.title.begin(), error.title.end());
+  MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+  // inet_addr belongs to Windows Sockets, which must be started first.
+  WSADATA winsock;
+  const bool sockets = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
+
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  // Form_Load: the whole table is read before any window exists; a missing
+  // table shows its box and ends the program with a non-zero status.
+  norvane::SetTableErrorHandler(ShowTableError);
+  norvane::LoadOUI();
+
+  const HWND window = norvane::win32::CreateMainWindow(instance);
+  const int status = window ? norvane::win32::RunMainWindow(window, show) : 1;
+  if (sockets) WSACleanup();
+  return status;
+}
