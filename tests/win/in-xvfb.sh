@@ -7,8 +7,9 @@
 #
 # Xvfb and every X client share the namespace. The wineserver of the prefix
 # (NORVANE_WINEPREFIX, as in wine-run.sh) is restarted inside it and stopped
-# at the end. Exits with 77 (skipped) when Xvfb, Wine or namespaces are
-# missing.
+# at the end. NORVANE_WINE_DPI=N sets Wine's display scaling to N dots per
+# inch for the command (96 again afterwards). Exits with 77 (skipped) when
+# Xvfb, Wine or namespaces are missing.
 set -euo pipefail
 
 skip() {
@@ -33,7 +34,12 @@ export WINEDEBUG=${WINEDEBUG:--all}
 
 work=$(mktemp -d /tmp/norvane-xvfb.XXXXXX)
 xvfb_pid=
+set_dpi() {
+  "$(dirname "$0")/wine-run.sh" reg add 'HKCU\Control Panel\Desktop' \
+    /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
 cleanup() {
+  [ -n "${NORVANE_WINE_DPI:-}" ] && set_dpi 96
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
@@ -58,4 +64,5 @@ read -r -t 20 display <"$work/display" || {
 }
 export DISPLAY=:$display
 
+[ -n "${NORVANE_WINE_DPI:-}" ] && set_dpi "$NORVANE_WINE_DPI"
 "$@"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ class WindowTest : public testing::Test {
     window_ = CreateMainWindow(GetModuleHandleW(nullptr), kFake);
     ASSERT_NE(window_, nullptr);
     dpi_ = static_cast<int>(GetDpiForWindow(window_));
+    // The scaling the test runs at, when it is told.
+    if (const char* want = std::getenv("NORVANE_WINE_DPI")) {
+      ASSERT_EQ(dpi_, std::atoi(want));
+    }
   }
   void TearDown() override {
     if (window_) DestroyWindow(window_);
