@@ -41,4 +41,9 @@ if [ "$fuzz_seconds" -gt 0 ]; then
     grep -E '^#[0-9]+.*DONE' "$log" || tail -n 2 "$log"
   done
 fi
+
+# == windows: Norvane.exe cross-built with MinGW-w64 and tested under Wine
+# (tests/win/stage.sh; it says so and skips where those are not installed).
+JOBS=$jobs bash tests/win/stage.sh
+
 echo "== all tests passed"
