@@ -274,6 +274,10 @@ void CreateControls(HWND window, Form& form, HINSTANCE instance) {
     form.controls[i] = CreateWindowExW(
         ex_style, window_class, Wide(c.text).c_str(), style, 0, 0, 0, 0, window,
         reinterpret_cast<HMENU>(id), instance, nullptr);
+    // Text boxes take text of any length (0 lifts the limit to the largest).
+    if (c.kind == layout::Kind::kTextBox) {
+      SendMessageW(form.controls[i], EM_SETLIMITTEXT, 0, 0);
+    }
   }
   form.focus = form.controls[layout::kTxtIP];
 }

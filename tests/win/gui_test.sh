@@ -139,6 +139,13 @@ for box_id in $txtMAC $txtVendor; do
   expect "read-only box $box_id refuses typing" $box_id "$before"
 done
 
+# ... and their text can still be selected and copied.
+click $txtMAC
+xdotool key --delay 20 End shift+Home ctrl+c
+sleep 0.5
+check "txtMAC's text can be copied" "$error_text" \
+  "$(timeout 5 xclip -o -selection clipboard 2>/dev/null)"
+
 # Missing input: the prompt in txtIP, empty results, and again unedited.
 replace_ip ""
 press_button

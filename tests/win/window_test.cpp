@@ -152,6 +152,10 @@ TEST_F(WindowTest, CaptionClientAreaAndControls) {
   const auto style = [&](layout::Id id) {
     return GetWindowLongW(Control(id), GWL_STYLE);
   };
+  EXPECT_GT(SendMessageW(Control(layout::kTxtIP), EM_GETLIMITTEXT, 0, 0),
+            1 << 30);                                    // no length limit
+  EXPECT_NE(GetClassLongPtrW(window_, GCLP_HICON), 0u);  // the app's icon
+  EXPECT_NE(GetClassLongPtrW(window_, GCLP_HICONSM), 0u);
   EXPECT_FALSE(style(layout::kTxtIP) & ES_READONLY);
   EXPECT_TRUE(style(layout::kTxtMAC) & ES_READONLY);
   EXPECT_TRUE(style(layout::kTxtVendor) & ES_READONLY);
