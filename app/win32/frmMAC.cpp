@@ -191,7 +191,8 @@ void ApplyDpi(HWND window, Form& form, unsigned dpi) {
   form.logo = fresh.logo;
   form.logo_size = fresh.logo_size;
   form.dpi = dpi;
-  InvalidateRect(window, nullptr, TRUE);
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 // The three text boxes as the click logic sees them.
