@@ -108,6 +108,9 @@ struct Form {
   HICON logo = nullptr;
   int logo_size = 0;
   HWND focus = nullptr;  // the control to give the focus back to
+  // Set once CreateWindowExW has returned the window, which from then on
+  // owns this state; before, a failed creation leaves it to the creator.
+  bool created = false;
 };
 
 Form* FormOf(HWND window) {
@@ -362,8 +365,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam,
     case WM_NCDESTROY:
       if (form) {
         DeleteResources(*form);
-        delete form;
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        if (form->created) delete form;
       }
       break;
     default:
@@ -458,6 +461,7 @@ HWND CreateMainWindow(HINSTANCE instance, const AddressPlatform& platform) {
     delete form;
     return nullptr;
   }
+  form->created = true;
   size = WindowSize(form->dpi);
   SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
