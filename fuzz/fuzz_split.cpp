@@ -10,9 +10,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size < 1) return 0;
-  // First byte: delimiter length in characters (0 to 3); then the
-  // delimiter, then the text, two bytes a character.
+  // First byte: delimiter length in characters (0 to 3) and the starting
+  // index (0 to 2); then the delimiter and the text, two bytes a character.
   const std::size_t delimiter_length = data[0] % 4;
+  const std::size_t start = data[0] / 4 % 3;
   ++data, --size;
   std::u16string all(size / 2, u'\0');
   std::memcpy(all.data(), data, all.size() * 2);
@@ -22,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::u16string original = text;
 
   std::vector<std::u16string> list;
-  std::size_t index = data[0] % 3;
-  const std::size_t start = index;
+  std::size_t index = start;
   norvane::SplitText(text, delimiter, list, index);
 
   if (delimiter.empty()) {
