@@ -26,11 +26,11 @@ QRect PixelRect(const layout::Control& c) {
           layout::Pixels(c.width), layout::Pixels(c.height)};
 }
 
-QFont LabelFont(const layout::FontSpec& spec) {
+QFont LabelFont(const layout::FontSpec& style) {
   QFont font;
-  font.setFamilies({ToQString(spec.face), norvane::qt::kFallbackFace});
-  font.setPointSizeF(spec.points);
-  font.setBold(spec.bold);
+  font.setFamilies({ToQString(style.face), norvane::qt::kFallbackFace});
+  font.setPointSizeF(style.points);
+  font.setBold(style.bold);
   font.setItalic(false);
   font.setUnderline(false);
   font.setStrikeOut(false);
