@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# installed_test.sh <build folder> package|window|missing_table: the build
+# installed into a scratch prefix and run under a private X server. 77 means
+# skipped.
+set -euo pipefail
+build=$1 mode=$2
+# The window mode runs in a private network namespace, the X server too.
+if [ "$mode" = window ] && [ -z "${NORVANE_TEST_NETNS:-}" ]; then
+  [ "$(id -u)" -eq 0 ] && unshare -n -m true 2>/dev/null ||
+    { echo "SKIP: needs root and a network namespace"; exit 77; }
+  exec unshare -n -m env NORVANE_TEST_NETNS=1 bash "$0" "$@"
+fi
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+need() { for t; do command -v "$t" >/dev/null || { echo "SKIP: no $t"; exit 77; }; done; }
+need Xvfb xdotool
+work=$(mktemp -d)
+pids=()
+trap '{ kill "${pids[@]}"; wait; } 2>/dev/null || true; rm -rf "$work"' EXIT
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+mkfifo "$work/displayfd"
+Xvfb -displayfd 3 -nolisten tcp 3>"$work/displayfd" 2>"$work/xvfb.log" &
+pids+=($!)
+read -r -t 30 display <"$work/displayfd" || fail "no Xvfb: $(<"$work/xvfb.log")"
+export DISPLAY=:$display QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
+
+# run starts $1 as $program; wait_window prints the id of the window titled $1.
+run() { "$1" >"$work/log" 2>&1 & program=$! && pids+=($!); }
+wait_window() {
+  timeout 30 xdotool search --sync --onlyvisible --name "$1" | head -n 1 ||
+    fail "no window titled '$1' within 30 s"
+}
+
+case $mode in
+package)
+  need desktop-file-validate appstreamcli dpkg cpack
+  cd "$work/prefix"
+  ls lib/norvane/{norvane,norvane-cli,oui.ieee} >/dev/null
+  ls share/icons/hicolor/{16x16,32x32,48x48}/apps/norvane.png >/dev/null
+  for name in norvane norvane-cli; do
+    [ "$(readlink bin/$name)" = ../lib/norvane/$name ] || fail "bin/$name"
+  done
+  desktop-file-validate share/applications/net.velmora.Norvane.desktop
+  appstreamcli validate --no-net share/metainfo/net.velmora.Norvane.metainfo.xml
+  # The .deb in a scratch root that knows this machine's packages: installed
+  # (its dependencies checked), started, purged without leftovers.
+  (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
+  root=$work/root admin=$work/root/var/lib/dpkg
+  mkdir -p "$admin"/{info,updates,triggers}
+  cp /var/lib/dpkg/status "$admin/status"
+  touch "$admin/available"
+  dpkg --root="$root" -i "$work"/deb/norvane_*.deb >/dev/null
+  run "$root/usr/bin/norvane"
+  wait_window "Norvane v1.0" >/dev/null
+  kill "$program"
+  dpkg --root="$root" --purge norvane >/dev/null
+  left=$(find "$root" -path "$admin" -prune -o ! -type d -print)
+  [ -z "$left" ] || fail "left after purge: $left"
+  ;;
+window)
+  # Type an address, press Dapatkan, copy the answers out of the read-only
+  # boxes. The only other host is behind a veth pair, with a MAC of IANA's
+  # documentation block.
+  need ip xclip
+  host=198.51.100.2 mac=00-00-5E-00-53-2A vendor="ICANN, IANA Department"
+  mkdir -p /run/netns && mount -t tmpfs tmpfs /run/netns
+  ip netns add peer
+  ip link add norvane0 type veth peer norvane1 netns peer address "${mac//-/:}"
+  ip addr add 198.51.100.1/24 dev norvane0
+  ip link set norvane0 up
+  ip -n peer addr add $host/24 dev norvane1
+  ip -n peer link set norvane1 up
+  run "$work/prefix/bin/norvane"
+  window=$(wait_window "Norvane v1.0")
+  # The focus starts in txtIP; the points are the controls' centres.
+  xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+a type "$host"
+  xdotool mousemove --window "$window" 212 88 click 1
+  copy() {
+    xdotool mousemove --window "$window" "$@" click 1 \
+      key --clearmodifiers ctrl+a ctrl+c sleep 0.2
+    xclip -o -selection clipboard 2>/dev/null || true
+  }
+  for _ in $(seq 40); do [ "$(copy 136 129)" = $mac ] && break; done
+  got="$(copy 136 129) / $(copy 136 169)"
+  [ "$got" = "$mac / $vendor" ] || fail "txtMAC / txtVendor show '$got'"
+  ;;
+missing_table)
+  rm "$work/prefix/lib/norvane/oui.ieee"
+  run "$work/prefix/bin/norvane"
+  box=$(wait_window "ERROR: Can't Find File")
+  ! xdotool search --onlyvisible --name "Norvane v1.0" || fail "window shown"
+  xdotool windowfocus --sync "$box" key Return
+  timeout 30 tail --pid="$program" -f /dev/null || fail "still running after OK"
+  status=0
+  wait "$program" || status=$?
+  [ $status -eq 2 ] || fail "status $status, not 2: $(<"$work/log")"
+  ;;
+esac
