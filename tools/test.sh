@@ -38,7 +38,7 @@ if [ "$fuzz_seconds" -gt 0 ]; then
       echo "== fuzz: $name failed"
       exit 1
     fi
-    grep -E '^#[0-9]+.*DONE' "$log" || tail -n 2 "$log"
+    grep -E '^Done [0-9]+ runs' "$log" || tail -n 2 "$log"
   done
 fi
 
