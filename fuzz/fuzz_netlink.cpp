@@ -10,14 +10,15 @@ namespace {
 
 using namespace norvane::netlink;
 
-// An entry is only ever taken as resolved with a usable state and an
-// address that fits the 6-byte answer buffer.
-void CheckVerdict(const Neighbour& entry) {
-  const Verdict verdict =
-      Judge(entry, entry.destination.value_or(0), entry.ifindex);
-  if (verdict == Verdict::kResolved &&
-      (!entry.destination || !IsUsable(entry.state) || entry.address.empty() ||
-       entry.address.size() > 6)) {
+// An entry resolves only when it is the queried one, not a removal, in a
+// usable state, with an address that fits the 6-byte answer buffer.
+void Check(const Neighbour& entry) {
+  const std::uint32_t destination = entry.destination.value_or(0);
+  if ((Judge(entry, destination, entry.ifindex) == Verdict::kResolved &&
+       (!entry.destination || entry.deleted || !IsUsable(entry.state) ||
+        entry.address.empty() || entry.address.size() > 6)) ||
+      Judge(entry, destination ^ 1, entry.ifindex) != Verdict::kPending ||
+      Judge(entry, destination, entry.ifindex ^ 1) != Verdict::kPending) {
     __builtin_trap();
   }
 }
@@ -30,11 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   // Sequence number and port id 0 accept every message.
   (void)ParseRouteReply(datagram, 0, 0);
   (void)ParseLinkReply(datagram, 0, 0);
-  if (const auto entry = ParseNeighbourReply(datagram, 0, 0)) {
-    CheckVerdict(*entry);
-  }
-  for (const Neighbour& event : ParseNeighbourEvents(datagram)) {
-    CheckVerdict(event);
-  }
+  if (const auto entry = ParseNeighbourReply(datagram, 0, 0)) Check(*entry);
+  for (const Neighbour& event : ParseNeighbourEvents(datagram)) Check(event);
   return 0;
 }
