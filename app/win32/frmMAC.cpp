@@ -160,11 +160,11 @@ void ApplyDpi(HWND window, Form& form, unsigned dpi) {
   fresh.window_font =
       MakeFont(kWindowFace, kWindowPoints, false, DEFAULT_CHARSET, dpi);
   // The two label fonts are Western, upright, plain.
-  for (const auto& [font, spec] :
+  for (const auto& [font, style] :
        {std::pair{&fresh.title_font, layout::kTitleFont},
         std::pair{&fresh.address_font, layout::kAddressFont}}) {
     *font =
-        MakeFont(Wide(spec.face), spec.points, spec.bold, ANSI_CHARSET, dpi);
+        MakeFont(Wide(style.face), style.points, style.bold, ANSI_CHARSET, dpi);
   }
   fresh.logo_size = MulDiv(layout::kLogoImageSize, static_cast<int>(dpi),
                            static_cast<int>(kDesignDpi));
