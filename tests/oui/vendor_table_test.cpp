@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <memory>
 #include <random>
 #else
 #include <sys/stat.h>
@@ -128,20 +129,12 @@ TEST_F(TableDir, InvalidUtf8AndNulKeepLaterColumnsInPlace) {
 #endif
 
 #ifdef _WIN32
-// Opened elsewhere without sharing: the file exists but cannot be read.
-class LockedFile {
- public:
-  explicit LockedFile(const fs::path& path)
-      : handle_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-  ~LockedFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  bool locked() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
+// Opened without sharing: the file exists but cannot be read.
+std::shared_ptr<void> Lock(const fs::path& path) {
+  return {CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                      nullptr),
+          CloseHandle};
+}
 #endif
 
 TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
@@ -160,19 +153,14 @@ TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
 #ifdef _WIN32
   // Hidden and system files do not count as present.
   const fs::path table = Write(std::string(kVm));
-  const std::wstring name = table.wstring();
   for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
-    ASSERT_TRUE(SetFileAttributesW(name.c_str(), attribute));
-    EXPECT_FALSE(FileExists(table));
-    const auto hidden = ReadTable(table, OUIList);
-    ASSERT_TRUE(hidden.has_value());
-    EXPECT_EQ(hidden->title, u"ERROR: Can't Find File");
+    ASSERT_TRUE(SetFileAttributesW(table.c_str(), attribute));
+    EXPECT_EQ(ReadTable(table, OUIList).value_or(TableError{}).title,
+              u"ERROR: Can't Find File");
   }
-  ASSERT_TRUE(SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL));
-
-  // A regular file that cannot be opened.
-  const LockedFile lock(table);
-  ASSERT_TRUE(lock.locked());
+  ASSERT_TRUE(SetFileAttributesW(table.c_str(), FILE_ATTRIBUTE_NORMAL));
+  const auto lock = Lock(table);
+  ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
   ASSERT_TRUE(FileExists(table));
   const auto broken = ReadTable(table, OUIList);
 #else
@@ -193,8 +181,8 @@ TEST_F(TableDir, LoadEndsTheProgramOnAnUnreadableOrMissingTable) {
   Write(std::string(kVm));
 #ifdef _WIN32
   // The death test's child process finds the file held without sharing.
-  const LockedFile lock(dir_ / "oui.ieee");
-  ASSERT_TRUE(lock.locked());
+  const auto lock = Lock(dir_ / "oui.ieee");
+  ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
   const auto load = [this] { LoadOUIFrom(dir_); };
 #else
   ::chmod(dir_.c_str(), 0755);
