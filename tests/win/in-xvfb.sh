@@ -16,7 +16,7 @@ export WINEPREFIX=${NORVANE_WINEPREFIX:-/tmp/norvane-wine-$(id -u)} WINEDEBUG=${
 dpi() { "$(dirname "$0")/wine-run.sh" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1; }
 work=$(mktemp -d /tmp/norvane-xvfb.XXXXXX) xvfb=
 cleanup() {
-  [ -z "${NORVANE_WINE_DPI:-}" ] || dpi 96
+  [ -z "${NORVANE_WINE_DPI:-}" ] || dpi 96 || true
   wineserver -k >/dev/null 2>&1 || true
   [ -z "$xvfb" ] || { kill "$xvfb" && wait "$xvfb"; } 2>/dev/null || true
   rm -rf "$work"

@@ -11,7 +11,7 @@ done
 jobs=${JOBS:-$(nproc)}
 root=$(mktemp -d /tmp/norvane-wine-stage.XXXXXX)
 export NORVANE_WINEPREFIX=$root/prefix
-trap 'WINEPREFIX=$NORVANE_WINEPREFIX wineserver -k >/dev/null 2>&1; rm -rf "$root"' EXIT
+trap 'WINEPREFIX=$NORVANE_WINEPREFIX wineserver -k >/dev/null 2>&1 || true; rm -rf "$root"' EXIT
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 cmake --build --preset windows --target norvane_zip >/dev/null
