@@ -59,16 +59,6 @@ TEST(SplitText, StartsAtTheCallersIndex) {
   EXPECT_EQ(list, (Lines{u"keep", u"new"}));
 }
 
-TEST(SplitText, StoresEveryLineOfALargeText) {
-  std::u16string text;
-  for (int i = 0; i < 40000; ++i) text += u"L\r\n";
-  text += u"last";
-  const Lines list = Split(text);
-  ASSERT_EQ(list.size(), 40001u);
-  EXPECT_EQ(list[32768], u"L");
-  EXPECT_EQ(list.back(), u"last");
-}
-
 TEST(SplitText, FailsQuietly) {
   // An empty delimiter can never advance; nothing is stored.
   Lines list{u"kept"};

@@ -55,47 +55,42 @@ class TableDir : public ::testing::Test {
 
 constexpr std::string_view kVm = "00-0C-29   (hex)        VMware, Inc.";
 
-TEST_F(TableDir, ColumnsOneToEightAndTheNameFromColumnTwentyFive) {
-  EXPECT_EQ(Lookup(kVm, u"00-0C-29-3A-4B-5C"), u"VMware, Inc.");
-  // Only the first eight characters of the address count.
-  EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
-  EXPECT_EQ(FindVendor(u"00-0C-29xxxxxxxxxx"), u"VMware, Inc.");
-  EXPECT_EQ(FindVendor(u"00-0c-29-3A-4B-5C"), u"");  // case-sensitive
-  EXPECT_EQ(FindVendor(u"00-0C-2"), u"");
-  EXPECT_EQ(FindVendor(u""), u"");
-  EXPECT_EQ(FindVendor(u"Error: Gagal memanggil SendARP()"), u"");
-
-  // Columns 9 to 24 are not read, and the name keeps its trailing blanks.
-  EXPECT_EQ(Lookup("00-0C-29################Name  \r\n", u"00-0C-29"),
-            u"Name  ");
-  // A record shorter than 25 characters has an empty name.
-  EXPECT_EQ(Lookup("00-0C-29 short\r\nAA-BB-CC x", u"00-0C-29-00-00-00"), u"");
-  EXPECT_EQ(FindVendor(u"AA-BB-CC"), u"");
-}
-
-TEST_F(TableDir, CommentsBlanksAndFirstMatch) {
-  const std::string table =
-      "# 00-0C-29      comment   Commented\r\n"
-      " 00-0C-29       indented  Indented\r\n"
-      "\r\n"
-      "00-0C-29                First\r\n"
-      "00-0C-29                Second\r\n";
-  EXPECT_EQ(Lookup(table, u"00-0C-29-01-02-03"), u"First");
-  EXPECT_EQ(OUIList.size(), 5u);
-  // Only a "#" in column 1 makes a comment.
-  EXPECT_EQ(Lookup("#0-0C-29                Hash\r\n", u"#0-0C-29"), u"");
-}
-
-TEST_F(TableDir, OnlyCarriageReturnLineFeedEndsALine) {
-  const std::string lf =
-      "00-0C-29                First\nAA-BB-CC                Second\n";
-  EXPECT_EQ(Lookup(lf, u"00-0C-29"),
-            u"First\nAA-BB-CC                Second\n");
-  EXPECT_EQ(FindVendor(u"AA-BB-CC"), u"");
-  EXPECT_EQ(OUIList.size(), 1u);
-
-  EXPECT_EQ(Lookup("", u"00-0C-29"), u"");
-  EXPECT_EQ(OUIList, std::vector<std::u16string>{u""});
+// Each row: a table, an address, the vendor found, the lines stored.
+TEST_F(TableDir, ColumnsCommentsFirstMatchAndLineBreaks) {
+  const struct {
+    std::string table;
+    std::u16string mac, vendor;
+    std::size_t lines;
+  } rows[] = {
+      {std::string(kVm), u"00-0C-29-3A-4B-5C", u"VMware, Inc.", 1},
+      // Only the first eight characters of the address count, exactly.
+      {std::string(kVm), u"00-0C-29xxxxxxxxxx", u"VMware, Inc.", 1},
+      {std::string(kVm), u"00-0c-29-3A-4B-5C", u"", 1},
+      {std::string(kVm), u"00-0C-2", u"", 1},
+      {std::string(kVm), u"", u"", 1},
+      {std::string(kVm), u"Error: Gagal memanggil SendARP()", u"", 1},
+      // Columns 9 to 24 are not read; the name keeps its trailing blanks.
+      {"00-0C-29################Name  \r\n", u"00-0C-29", u"Name  ", 1},
+      {"00-0C-29 short\r\nAA-BB-CC x", u"AA-BB-CC", u"", 2},
+      // Comments, indented and blank lines never match; the first record
+      // wins.
+      {"# 00-0C-29      comment   Commented\r\n"
+       " 00-0C-29       indented  Indented\r\n\r\n"
+       "00-0C-29                First\r\n"
+       "00-0C-29                Second\r\n",
+       u"00-0C-29-01-02-03", u"First", 5},
+      {"#0-0C-29                Hash\r\n", u"#0-0C-29", u"", 1},
+      // Only CR LF ends a line.
+      {"00-0C-29                First\nAA-BB-CC                Second\n",
+       u"00-0C-29", u"First\nAA-BB-CC                Second\n", 1},
+      {"00-0C-29                First\nAA-BB-CC                Second\n",
+       u"AA-BB-CC", u"", 1},
+      {"", u"00-0C-29", u"", 1},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(Lookup(row.table, row.mac), row.vendor) << row.table;
+    EXPECT_EQ(OUIList.size(), row.lines) << row.table;
+  }
 }
 
 TEST_F(TableDir, EveryLineOfALongTableIsFound) {
@@ -200,10 +195,9 @@ TEST_F(TableDir, LoadEndsTheProgramOnAnUnreadableOrMissingTable) {
               ::testing::ExitedWithCode(kTableExitStatus),
               "Critical Error! oui.ieee not found!");
 
-  static bool shown = false;
+  // The front end's handler is shown the error.
   SetTableErrorHandler([](const TableError& e) {
-    shown = e.title == u"ERROR: Can't Find File";
-    std::exit(shown ? 3 : 4);  // the front end's handler ran with the error
+    std::exit(e.title == u"ERROR: Can't Find File" ? 3 : 4);
   });
   EXPECT_EXIT(LoadOUIFrom(dir_ / "nowhere"), ::testing::ExitedWithCode(3), "");
   SetTableErrorHandler(nullptr);
