@@ -1,11 +1,5 @@
 // The Windows platform: ws2_32's inet_addr on the text in the ANSI code page,
 // and the IP Helper's SendARP with source address 0.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 // clang-format off
 #include <winsock2.h>

@@ -2,12 +2,6 @@
 // twips table at the DPI of the monitor it stands on, and its one command.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include "layout.h"

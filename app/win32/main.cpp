@@ -1,10 +1,4 @@
 // Norvane.exe: loads the vendor table, then shows frmMAC until it is closed.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
