@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <array>
 #include <map>
 
 #include "form.h"
@@ -31,9 +32,6 @@ QFont LabelFont(const layout::FontSpec& style) {
   font.setFamilies({ToQString(style.face), norvane::qt::kFallbackFace});
   font.setPointSizeF(style.points);
   font.setBold(style.bold);
-  font.setItalic(false);
-  font.setUnderline(false);
-  font.setStrikeOut(false);
   return font;
 }
 
@@ -83,6 +81,7 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
                layout::Pixels(layout::kClientHeight));
 
   std::map<int, QWidget*> tab_order;
+  std::array<QWidget*, layout::kControlCount> widgets{};
   for (const layout::Control& c : layout::kControls) {
     QWidget* widget = nullptr;
     const QString text = ToQString(c.text);
@@ -127,6 +126,7 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
       }
     }
     widget->setObjectName(QString::fromLatin1(c.name));
+    widgets[static_cast<std::size_t>(&c - layout::kControls.data())] = widget;
     widget->setGeometry(PixelRect(c));
     if (c.fit == layout::Fit::kToCaption) widget->adjustSize();
     if (c.tab != layout::kNoTab) tab_order[c.tab] = widget;
@@ -141,9 +141,9 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
     previous = widget;
   }
 
-  txtIP_ = findChild<QLineEdit*>("txtIP");
-  txtMAC_ = findChild<QLineEdit*>("txtMAC");
-  txtVendor_ = findChild<QLineEdit*>("txtVendor");
+  txtIP_ = static_cast<QLineEdit*>(widgets[layout::kTxtIP]);
+  txtMAC_ = static_cast<QLineEdit*>(widgets[layout::kTxtMAC]);
+  txtVendor_ = static_cast<QLineEdit*>(widgets[layout::kTxtVendor]);
   txtIP_->setFocus();
 }
 

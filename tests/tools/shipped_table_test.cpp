@@ -2,8 +2,6 @@
 // layout, every line read intact and every prefix found by the product.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <unordered_set>
@@ -11,13 +9,13 @@
 #include <vector>
 
 #include "oui.h"
+#include "read_file.h"
 
 namespace norvane {
 namespace {
 
 TEST(ShippedTable, HoldsTheRegistryAndFindsEveryPrefix) {
-  std::ifstream file(NORVANE_SHIPPED_TABLE, std::ios::binary);
-  const std::string table{std::istreambuf_iterator<char>(file), {}};
+  const std::string table = test::ReadFile(NORVANE_SHIPPED_TABLE);
   ASSERT_TRUE(table.ends_with("\r\n"));
   ASSERT_FALSE(ReadTable(NORVANE_SHIPPED_TABLE, OUIList).has_value());
 

@@ -53,14 +53,4 @@ def value(key):
 
 check("strings in US English, Unicode; translation 0x0409, code page 1200",
       (True, "\u0409\u04b0"), ("040904B0" in text, value("Translation")[:2]))
-maker = "Velmora Networks"
-strings = {
-    "Comments": "Scan For MAC Address on specified IP by Nadia Halim",
-    "CompanyName": maker, "FileDescription": "Detect MAC by IP",
-    "FileVersion": "1.00", "InternalName": "Norvane",
-    "LegalCopyright": f"Copyright (C) 2026 {maker}",
-    "LegalTrademarks": f"Norvane is a trademark of {maker}",
-    "OriginalFilename": "Norvane.exe", "ProductName": "Norvane",
-    "ProductVersion": "1.00"}
-check("the version strings", strings, {k: value(k) for k in strings})
 sys.exit(1 if failures else 0)

@@ -1,0 +1,110 @@
+// cmdRetreive_Click without a window: fake text boxes and a fake resolver that
+// log, in order, every write to a box and every query.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "form.h"
+#include "oui.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+Log events;
+
+// The texts here are ASCII.
+std::string Narrow(const std::u16string& text) {
+  std::string narrow;
+  for (const char16_t c : text) narrow += static_cast<char>(c);
+  return narrow;
+}
+
+class FakeBoxes final : public norvane::FormBoxes {
+ public:
+  explicit FakeBoxes(const std::u16string& ip) : ip_(ip) {}
+  std::u16string IPText() const override { return ip_; }
+  void SetIPText(const std::u16string& text) override {
+    ip_ = text;
+    events.push_back("txtIP=" + Narrow(text));
+  }
+  void SetMACText(const std::u16string& text) override {
+    events.push_back("txtMAC=" + Narrow(text));
+  }
+  void SetVendorText(const std::u16string& text) override {
+    events.push_back("txtVendor=" + Narrow(text));
+  }
+
+ private:
+  std::u16string ip_;
+};
+
+// .7 answers with a listed prefix, .8 with an unlisted one, anything else
+// not at all.
+std::uint32_t FakeParse(const std::u16string& text) {
+  events.push_back("query " + Narrow(text));
+  if (text == u"198.51.100.7") return 7;
+  return text == u"198.51.100.8" ? 8 : 0xFFFFFFFFu;
+}
+
+bool FakeResolve(std::uint32_t address, norvane::HardwareBuffer& buffer,
+                 std::uint32_t& length) {
+  if (address == 7) buffer = {0x00, 0x0C, 0x29, 0x3A, 0x4B, 0x5C};
+  if (address == 8) buffer = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
+  length = 6;
+  return address == 7 || address == 8;
+}
+
+const norvane::AddressPlatform kFake{FakeParse, FakeResolve};
+
+const std::string kPrompt = "Sila masukkan IP!";
+const std::string kError = "Error: Gagal memanggil SendARP()";
+
+Log Asked(const std::string& typed, const std::string& mac,
+          const std::string& vendor) {
+  return {"query " + typed, "txtMAC=" + mac, "txtVendor=" + vendor};
+}
+
+TEST(Click, WritesTheBoxesInOrder) {
+  const std::u16string listed = u"00-0C-29   (hex)        Example Cards Ltd";
+  // A table whose line begins like the error text: the click looks the
+  // error text up like any other answer.
+  const std::u16string error_line = u"Error: Gagal memanggil  Listed failure";
+  struct Row {
+    const char* name;
+    std::u16string typed;
+    Log expected;
+    std::u16string extra_line;
+  };
+  const Row rows[] = {
+      {"empty", u"", {"txtIP=" + kPrompt, "txtMAC=", "txtVendor="}, u""},
+      {"prompt",
+       u"Sila masukkan IP!",
+       {"txtIP=" + kPrompt, "txtMAC=", "txtVendor="},
+       u""},
+      {"prompt in other case", u"sila masukkan ip!",
+       Asked("sila masukkan ip!", kError, ""), u""},
+      {"prompt with a trailing blank", u"Sila masukkan IP! ",
+       Asked(kPrompt + " ", kError, ""), u""},
+      {"blanks only", u"   ", Asked("   ", kError, ""), u""},
+      {"failed query", u"198.51.100.9", Asked("198.51.100.9", kError, ""), u""},
+      {"failed query, error text listed", u"198.51.100.9",
+       Asked("198.51.100.9", kError, "Listed failure"), error_line},
+      {"listed prefix", u"198.51.100.7",
+       Asked("198.51.100.7", "00-0C-29-3A-4B-5C", "Example Cards Ltd"), u""},
+      {"unknown prefix", u"198.51.100.8",
+       Asked("198.51.100.8", "02-00-5E-10-00-01", ""), u""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    norvane::OUIList = {listed};
+    if (!row.extra_line.empty()) norvane::OUIList.push_back(row.extra_line);
+    events.clear();
+    FakeBoxes boxes(row.typed);
+    norvane::cmdRetreive_Click(boxes, kFake);
+    EXPECT_EQ(events, row.expected);
+  }
+  norvane::OUIList.clear();
+}
+
+}  // namespace
