@@ -2,13 +2,18 @@
 """Splits an .ico file into the executable resources of one icon group, for
 windres:
 
-    python3 tools/ico_resources.py ICON.ico OUTDIR GROUP_ID FIRST_IMAGE_ID
+    python3 tools/ico_resources.py [--data] ICON.ico OUTDIR GROUP_ID FIRST_IMAGE_ID
 
 Writes OUTDIR/icon_<id>.bin, one RT_ICON (type 3) image per icon image in the
 file's order, numbered from FIRST_IMAGE_ID up, OUTDIR/group_<GROUP_ID>.bin, the
 RT_GROUP_ICON (type 14) directory over them, and OUTDIR/icon_group_<GROUP_ID>.rc
 that names them all as raw resources. windres's own ICON statement would
 number the images from 1; this keeps the numbers chosen here.
+
+With --data the same directory and images are RT_RCDATA (type 10): an icon
+the program loads itself (LookupIconIdFromDirectoryEx over the directory,
+CreateIconFromResourceEx over the image it names) without it being one of the
+executable's own icons.
 
 Standard library only.
 """
@@ -18,6 +23,7 @@ import struct
 import sys
 
 RT_ICON = 3
+RT_RCDATA = 10
 RT_GROUP_ICON = 14
 ICONDIR = struct.Struct("<HHH")  # reserved, type (1 = icon), count
 ICONDIRENTRY = struct.Struct("<BBBBHHII")  # ... bytes, offset in file
@@ -63,8 +69,14 @@ def rc_string(path):
 
 
 def main(argv):
+    data = "--data" in argv[1:2]
+    if data:
+        argv = argv[:1] + argv[2:]
     if len(argv) != 5:
-        fail("usage: ico_resources.py ICON.ico OUTDIR GROUP_ID FIRST_IMAGE_ID")
+        fail("usage: ico_resources.py [--data] ICON.ico OUTDIR GROUP_ID "
+             "FIRST_IMAGE_ID")
+    image_type, group_type = ((RT_RCDATA, RT_RCDATA) if data
+                              else (RT_ICON, RT_GROUP_ICON))
     icon, outdir = argv[1], argv[2]
     group_id, first_id = int(argv[3]), int(argv[4])
     images = read_icon(icon)
@@ -82,11 +94,11 @@ def main(argv):
             f.write(image)
         group += GRPICONDIRENTRY.pack(width, height, colours, 0, planes, bits,
                                       len(image), image_id)
-        lines.append(f"{image_id} {RT_ICON} {rc_string(name)}")
+        lines.append(f"{image_id} {image_type} {rc_string(name)}")
     name = os.path.join(outdir, f"group_{group_id}.bin")
     with open(name, "wb") as f:
         f.write(group)
-    lines.append(f"{group_id} {RT_GROUP_ICON} {rc_string(name)}")
+    lines.append(f"{group_id} {group_type} {rc_string(name)}")
     with open(os.path.join(outdir, f"icon_group_{group_id}.rc"), "w") as f:
         f.write("\n".join(lines) + "\n")
 

@@ -4,10 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
+#include <memory>
+#include <span>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "form.h"
 #include "resource.h"
@@ -87,46 +87,53 @@ SIZE WindowSize(unsigned dpi) {
   return {r.right - r.left, r.bottom - r.top};
 }
 
-HFONT MakeFont(const std::wstring& face, double points, bool bold, BYTE charset,
-               unsigned dpi) {
+struct FontDeleter {
+  void operator()(HFONT font) const { DeleteObject(font); }
+};
+using Font = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+
+Font MakeFont(const std::wstring& face, double points, bool bold, BYTE charset,
+              unsigned dpi) {
   const int height = -static_cast<int>(std::lround(points * dpi / 72.0));
-  return CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                     FALSE, charset, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                     face.c_str());
+  return Font(CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE,
+                          FALSE, FALSE, charset, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                          DEFAULT_PITCH | FF_DONTCARE, face.c_str()));
 }
 
-// The window's state: its controls and what they are drawn with at the
-// current DPI.
+// What the controls are drawn with at one DPI.
+struct Drawing {
+  Font window_font;
+  Font title_font;
+  Font address_font;
+  Icon logo;
+  int logo_size = 0;
+
+  HFONT FontOf(layout::Font font) const {
+    switch (font) {
+      case layout::Font::kTitle:
+        return title_font.get();
+      case layout::Font::kAddress:
+        return address_font.get();
+      case layout::Font::kDefault:
+        break;
+    }
+    return window_font.get();
+  }
+};
+
+// The window's state, made at WM_NCCREATE and freed at WM_NCDESTROY.
 struct Form {
-  const AddressPlatform* platform = nullptr;
+  explicit Form(const AddressPlatform& p) : platform(p) {}
+  const AddressPlatform& platform;
   std::array<HWND, layout::kControlCount> controls{};
   unsigned dpi = 0;
-  HFONT window_font = nullptr;
-  HFONT title_font = nullptr;
-  HFONT address_font = nullptr;
-  HICON logo = nullptr;
-  int logo_size = 0;
+  Drawing drawing;
   HWND focus = nullptr;  // the control to give the focus back to
-  // Set once CreateWindowExW has returned the window, which from then on
-  // owns this state; before, a failed creation leaves it to the creator.
-  bool created = false;
 };
 
 Form* FormOf(HWND window) {
   return reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
-HFONT FontOf(const Form& form, layout::Font font) {
-  switch (font) {
-    case layout::Font::kTitle:
-      return form.title_font;
-    case layout::Font::kAddress:
-      return form.address_font;
-    case layout::Font::kDefault:
-      break;
-  }
-  return form.window_font;
 }
 
 // The box of a label that follows its caption: one line of its font.
@@ -144,28 +151,18 @@ SIZE CaptionSize(HWND control, HFONT font, std::u16string_view text) {
   return size;
 }
 
-void DeleteResources(Form& form) {
-  for (HFONT* font :
-       {&form.window_font, &form.title_font, &form.address_font}) {
-    if (*font) DeleteObject(*font);
-    *font = nullptr;
-  }
-  if (form.logo) DestroyIcon(form.logo);
-  form.logo = nullptr;
-}
-
 // Fonts, logo and geometry for dpi; called at creation and on a DPI change.
 void ApplyDpi(HWND window, Form& form, unsigned dpi) {
-  Form fresh;
+  Drawing fresh;
   fresh.window_font =
       MakeFont(kWindowFace, kWindowPoints, false, DEFAULT_CHARSET, dpi);
   // The two label fonts are Western, upright, plain.
-  for (const auto& [font, style] :
-       {std::pair{&fresh.title_font, layout::kTitleFont},
-        std::pair{&fresh.address_font, layout::kAddressFont}}) {
-    *font =
-        MakeFont(Wide(style.face), style.points, style.bold, ANSI_CHARSET, dpi);
-  }
+  fresh.title_font =
+      MakeFont(Wide(layout::kTitleFont.face), layout::kTitleFont.points,
+               layout::kTitleFont.bold, ANSI_CHARSET, dpi);
+  fresh.address_font =
+      MakeFont(Wide(layout::kAddressFont.face), layout::kAddressFont.points,
+               layout::kAddressFont.bold, ANSI_CHARSET, dpi);
   fresh.logo_size = MulDiv(layout::kLogoImageSize, static_cast<int>(dpi),
                            static_cast<int>(kDesignDpi));
   fresh.logo = LoadLogo(
@@ -175,7 +172,7 @@ void ApplyDpi(HWND window, Form& form, unsigned dpi) {
   for (std::size_t i = 0; i < layout::kControls.size(); ++i) {
     const layout::Control& c = layout::kControls[i];
     const HWND control = form.controls[i];
-    const HFONT font = FontOf(fresh, c.font);
+    const HFONT font = fresh.FontOf(c.font);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     RECT box = PixelRect(c, dpi);
     if (c.fit == layout::Fit::kToCaption) {
@@ -187,12 +184,8 @@ void ApplyDpi(HWND window, Form& form, unsigned dpi) {
                  box.bottom - box.top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
-  DeleteResources(form);
-  form.window_font = fresh.window_font;
-  form.title_font = fresh.title_font;
-  form.address_font = fresh.address_font;
-  form.logo = fresh.logo;
-  form.logo_size = fresh.logo_size;
+  // The controls have let go of the old fonts: they go now.
+  form.drawing = std::move(fresh);
   form.dpi = dpi;
   RedrawWindow(window, nullptr, nullptr,
                RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -232,7 +225,7 @@ void cmdRetreive_ClickOn(const Form& form) {
   // The query blocks this thread; the busy cursor says so until it is done.
   const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   WindowBoxes boxes(form);
-  cmdRetreive_Click(boxes, *form.platform);
+  cmdRetreive_Click(boxes, form.platform);
   SetCursor(previous);
 }
 
@@ -289,9 +282,9 @@ void CreateControls(HWND window, Form& form, HINSTANCE instance) {
 void DrawImage1(const Form& form, const DRAWITEMSTRUCT& item) {
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
   // At its natural size from the top-left corner, never stretched to the box.
-  if (form.logo) {
-    DrawIconEx(item.hDC, item.rcItem.left, item.rcItem.top, form.logo,
-               form.logo_size, form.logo_size, 0, nullptr, DI_NORMAL);
+  if (const Drawing& drawing = form.drawing; drawing.logo) {
+    DrawIconEx(item.hDC, item.rcItem.left, item.rcItem.top, drawing.logo.get(),
+               drawing.logo_size, drawing.logo_size, 0, nullptr, DI_NORMAL);
   }
 }
 
@@ -301,8 +294,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam,
   switch (message) {
     case WM_NCCREATE: {
       const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+      SetWindowLongPtrW(
+          window, GWLP_USERDATA,
+          reinterpret_cast<LONG_PTR>(new Form(
+              *static_cast<const AddressPlatform*>(create->lpCreateParams))));
       break;
     }
     case WM_CREATE: {
@@ -363,11 +358,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam,
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
-      if (form) {
-        DeleteResources(*form);
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (form->created) delete form;
-      }
+      // The last message, also after a failed creation.
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      delete form;
       break;
     default:
       break;
@@ -393,12 +386,14 @@ bool RegisterWindowClass(HINSTANCE instance) {
   return RegisterClassExW(&wc) != 0;
 }
 
-// Reads a little-endian value from the .ico bytes.
-template <typename T>
-T Read(const std::uint8_t* p) {
-  T value;
-  std::memcpy(&value, p, sizeof value);
-  return value;
+// The bytes of a data resource; empty when there is none.
+std::span<BYTE> DataResource(HINSTANCE instance, int id) {
+  const HRSRC found =
+      FindResourceW(instance, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
+  const HGLOBAL loaded = found ? LoadResource(instance, found) : nullptr;
+  void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data) return {};
+  return {static_cast<BYTE*>(data), SizeofResource(instance, found)};
 }
 
 }  // namespace
@@ -413,56 +408,30 @@ RECT PixelRect(const layout::Control& control, unsigned dpi) {
           Scale(control.top + control.height, dpi)};
 }
 
-HICON LoadLogo(HINSTANCE instance, int size) {
-  const HRSRC found =
-      FindResourceW(instance, MAKEINTRESOURCEW(IDR_LOGO), MAKEINTRESOURCEW(10));
-  if (!found) return nullptr;
-  const HGLOBAL loaded = LoadResource(instance, found);
-  const auto* data = static_cast<const std::uint8_t*>(LockResource(loaded));
-  const std::size_t length = SizeofResource(instance, found);
-  if (!data || length < 6 || Read<std::uint16_t>(data + 2) != 1) return nullptr;
-
-  // The file's directory (16-byte entries with file offsets) as the group
-  // directory the system chooses from (14-byte entries with ids 1 to n).
-  const std::size_t count = Read<std::uint16_t>(data + 4);
-  if (length < 6 + 16 * count) return nullptr;
-  std::vector<std::uint8_t> group(6 + 14 * count);
-  std::memcpy(group.data(), data, 6);
-  for (std::size_t i = 0; i < count; ++i) {
-    std::memcpy(&group[6 + 14 * i], data + 6 + 16 * i, 12);
-    const auto id = static_cast<std::uint16_t>(i + 1);
-    std::memcpy(&group[6 + 14 * i + 12], &id, sizeof id);
-  }
-  const int id = LookupIconIdFromDirectoryEx(group.data(), TRUE, size, size,
+Icon LoadLogo(HINSTANCE instance, int size) {
+  const std::span<BYTE> directory = DataResource(instance, IDR_LOGO);
+  if (directory.empty()) return nullptr;
+  const int id = LookupIconIdFromDirectoryEx(directory.data(), TRUE, size, size,
                                              LR_DEFAULTCOLOR);
-  if (id < 1 || static_cast<std::size_t>(id) > count) return nullptr;
-
-  const std::uint8_t* entry = data + 6 + 16 * static_cast<std::size_t>(id - 1);
-  const std::uint32_t bytes = Read<std::uint32_t>(entry + 8);
-  const std::uint32_t offset = Read<std::uint32_t>(entry + 12);
-  if (offset > length || bytes > length - offset) return nullptr;
-  return CreateIconFromResourceEx(const_cast<std::uint8_t*>(data + offset),
-                                  bytes, TRUE, 0x00030000, size, size,
-                                  LR_DEFAULTCOLOR);
+  if (id == 0) return nullptr;
+  const std::span<BYTE> image = DataResource(instance, id);
+  if (image.empty()) return nullptr;
+  return Icon(
+      CreateIconFromResourceEx(image.data(), static_cast<DWORD>(image.size()),
+                               TRUE, 0x00030000, size, size, LR_DEFAULTCOLOR));
 }
 
 HWND CreateMainWindow(HINSTANCE instance, const AddressPlatform& platform) {
   if (!RegisterWindowClass(instance)) return nullptr;
-  auto* form = new Form;
-  form->platform = &platform;
   // Sized for the system DPI first; once the window knows its monitor, it
   // is sized again for that monitor's DPI.
   SIZE size = WindowSize(SystemDpi());
   const HWND window = CreateWindowExW(
       kWindowExStyle, kClassName, Wide(layout::kCaption).c_str(), kWindowStyle,
       CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr,
-      instance, form);
-  if (!window) {
-    delete form;
-    return nullptr;
-  }
-  form->created = true;
-  size = WindowSize(form->dpi);
+      instance, const_cast<AddressPlatform*>(&platform));
+  if (!window) return nullptr;
+  size = WindowSize(FormOf(window)->dpi);
   SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   return window;

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <type_traits>
+
 #include "layout.h"
 #include "mac.h"
 
@@ -23,9 +26,14 @@ int Scale(int twips, unsigned dpi);
 // controls that touch in twips touch in pixels.
 RECT PixelRect(const layout::Control& control, unsigned dpi);
 
+struct IconDeleter {
+  void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using Icon = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
 // The image of the embedded logo icon that the system finds best for size by
-// size pixels, as an icon of that size; nullptr when there is none.
-HICON LoadLogo(HINSTANCE instance, int size);
+// size pixels, as an icon of that size; null when there is none.
+Icon LoadLogo(HINSTANCE instance, int size);
 
 // Creates frmMAC hidden, laid out for the DPI of the monitor it lands on,
 // with the texts of the layout table. Its queries go to platform, which must

@@ -3,5 +3,6 @@
 
 // The application icon: icon group 1 over the images 30001 to 30009.
 #define IDI_NORVANE 1
-// logo.ico as stored, drawn by Image1; an icon of the window, not of the file.
+// The directory of logo.ico's images (201 to 210), drawn by Image1: data, as
+// it is an icon of the window, not of the file.
 #define IDR_LOGO 200

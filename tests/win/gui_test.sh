@@ -90,9 +90,9 @@ xdotool key --delay 20 End shift+Home ctrl+c
 sleep 0.5
 check "txtMAC's text copied" "$error" "$(timeout 5 xclip -o -selection clipboard)"
 
-# No address gets the prompt and empty results, as does the unedited prompt;
-# any other text is queried, the prompt in other case and blanks too.
-for text in "" "$prompt" "sila masukkan ip!" "   " ""; do
+# The click's cases are tested without a window (form_test); here, that the
+# button writes the boxes: blanks are queried, no address gets the prompt.
+for text in "   " ""; do
   query "$text"
   want=$([ -z "$text" ] || [ "$text" == "$prompt" ] || echo "$error")
   expect "[$text] gives [$want]" $txtMAC "$want"

@@ -45,7 +45,8 @@ TEST(Window, LayoutFontsAndLogoFollowTheDpi) {
   ICONINFO logo{};
   BITMAP mask{};
   const int size = MulDiv(48, dpi, 96);
-  ASSERT_TRUE(GetIconInfo(LoadLogo(GetModuleHandleW(nullptr), size), &logo));
+  const Icon icon = LoadLogo(GetModuleHandleW(nullptr), size);
+  ASSERT_TRUE(GetIconInfo(icon.get(), &logo));
   GetObjectW(logo.hbmMask, sizeof mask, &mask);
   EXPECT_EQ(mask.bmWidth, size);
   EXPECT_NE(GetClassLongPtrW(window, GCLP_HICON), 0u);  // the app's icon
