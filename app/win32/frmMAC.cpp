@@ -221,11 +221,23 @@ class WindowBoxes final : public FormBoxes {
   const Form& form_;
 };
 
+// Drops the keys and clicks waiting in this thread's queue: those given while
+// a query blocked it. Replayed, each click would run another whole query.
+void DropWaitingInput() {
+  MSG message;
+  for (const auto& [first, last] : {std::pair{WM_KEYFIRST, WM_KEYLAST},
+                                    std::pair{WM_MOUSEFIRST, WM_MOUSELAST}}) {
+    while (PeekMessageW(&message, nullptr, first, last, PM_REMOVE)) {
+    }
+  }
+}
+
 void cmdRetreive_ClickOn(const Form& form) {
   // The query blocks this thread; the busy cursor says so until it is done.
   const HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   WindowBoxes boxes(form);
   cmdRetreive_Click(boxes, form.platform);
+  DropWaitingInput();
   SetCursor(previous);
 }
 

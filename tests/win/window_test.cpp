@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <tuple>
+#include <vector>
 
 #include "frmMAC.h"
 #include "oui.h"
@@ -77,4 +78,77 @@ TEST(Window, ClickShowsTheAddressAndItsVendor) {
   EXPECT_STREQ(vendor, L"VMware, Inc.");
   DestroyWindow(window);
   OUIList.clear();
+}
+
+// Clicks of the left button where the cursor stands.
+std::vector<INPUT> Clicks(int count) {
+  std::vector<INPUT> input;
+  for (int i = 0; i < count; ++i) {
+    for (const DWORD flags : {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
+      INPUT click{};
+      click.type = INPUT_MOUSE;
+      click.mi.dwFlags = flags;
+      input.push_back(click);
+    }
+  }
+  return input;
+}
+
+void Give(std::vector<INPUT> input) {
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
+// A silent host: while the query blocks, the user clicks the button twenty
+// times and presses Space on it. None of that runs another query.
+int queries = 0;
+
+bool SlowResolve(std::uint32_t, HardwareBuffer&, std::uint32_t&) {
+  if (++queries == 1) {
+    std::vector<INPUT> input = Clicks(20);
+    for (const DWORD flags : {DWORD{0}, DWORD{KEYEVENTF_KEYUP}}) {
+      INPUT key{};
+      key.type = INPUT_KEYBOARD;
+      key.ki.wVk = VK_SPACE;
+      key.ki.dwFlags = flags;
+      input.push_back(key);
+    }
+    Give(input);
+    Sleep(300);  // the platform's wait for an answer
+  }
+  return false;
+}
+
+TEST(Window, InputGivenDuringAQueryIsDropped) {
+  const AddressPlatform slow{
+      [](const std::u16string&) -> std::uint32_t { return 0x0964'33C6; },
+      SlowResolve};
+  const HWND window = CreateMainWindow(GetModuleHandleW(nullptr), slow);
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  const HWND button = GetDlgItem(window, ControlId(layout::kCmdRetreive));
+  SetFocus(button);
+  RECT box{};
+  GetWindowRect(button, &box);
+  SetCursorPos((box.left + box.right) / 2, (box.top + box.bottom) / 2);
+  // Dispatches what arrives meanwhile, as the message loop would.
+  auto pump = [](DWORD milliseconds) {
+    for (const DWORD end = GetTickCount() + milliseconds; GetTickCount() < end;
+         Sleep(10)) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+    }
+  };
+  pump(300);
+  Give(Clicks(1));
+  pump(1000);
+  EXPECT_EQ(queries, 1);
+  // A click given after the query runs the next one.
+  Give(Clicks(1));
+  pump(500);
+  EXPECT_EQ(queries, 2);
+  DestroyWindow(window);
 }
