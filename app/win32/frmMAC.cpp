@@ -1,13 +1,17 @@
 #include "frmMAC.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "form.h"
 #include "resource.h"
@@ -122,13 +126,72 @@ struct Drawing {
   }
 };
 
+using Controls = std::array<HWND, layout::kControlCount>;
+
+// The label whose caption names each text box for screen readers. The
+// button's name is its own caption.
+constexpr std::array<std::pair<layout::Id, layout::Id>, 3> kNamedBy{{
+    {layout::kTxtIP, layout::kLabel1},
+    {layout::kTxtMAC, layout::kLabel3},
+    {layout::kTxtVendor, layout::kLabel2},
+}};
+
+// What a screen reader says of the logo.
+constexpr std::u16string_view kLogoDescription = u"Velmora Networks logo";
+
+// What a screen reader is told that the system cannot work out itself: the
+// text boxes' names and the logo's description. Set through the
+// accessibility layer's annotation service, and cleared when this goes.
+class Annotations {
+ public:
+  explicit Annotations(const Controls& controls) {
+    started_com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr,
+                                CLSCTX_INPROC_SERVER, IID_IAccPropServices,
+                                reinterpret_cast<void**>(&services_)))) {
+      services_ = nullptr;
+      return;
+    }
+    for (const auto& [box, label] : kNamedBy) {
+      Set(controls[box], PROPID_ACC_NAME, layout::kControls[label].text);
+    }
+    Set(controls[layout::kImage1], PROPID_ACC_DESCRIPTION, kLogoDescription);
+  }
+  ~Annotations() {
+    if (services_) {
+      for (const auto& [control, property] : set_) {
+        services_->ClearHwndProps(control, OBJID_CLIENT, CHILDID_SELF,
+                                  &property, 1);
+      }
+      services_->Release();
+    }
+    if (started_com_) CoUninitialize();
+  }
+  Annotations(const Annotations&) = delete;
+  Annotations& operator=(const Annotations&) = delete;
+
+ private:
+  void Set(HWND control, const MSAAPROPID& property, std::u16string_view text) {
+    const std::wstring wide(text.begin(), text.end());
+    if (SUCCEEDED(services_->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF,
+                                            property, wide.c_str()))) {
+      set_.emplace_back(control, property);
+    }
+  }
+  bool started_com_ = false;
+  IAccPropServices* services_ = nullptr;
+  std::vector<std::pair<HWND, MSAAPROPID>> set_;
+};
+
 // The window's state, made at WM_NCCREATE and freed at WM_NCDESTROY.
 struct Form {
   explicit Form(const AddressPlatform& p) : platform(p) {}
   const AddressPlatform& platform;
-  std::array<HWND, layout::kControlCount> controls{};
+  Controls controls{};
   unsigned dpi = 0;
   Drawing drawing;
+  // Made with the controls; gone at WM_DESTROY, while they still exist.
+  std::optional<Annotations> annotations;
   HWND focus = nullptr;  // the control to give the focus back to
 };
 
@@ -316,6 +379,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam,
       const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
       CreateControls(window, *form, create->hInstance);
       ApplyDpi(window, *form, WindowDpi(window));
+      form->annotations.emplace(form->controls);
       return 0;
     }
     case WM_COMMAND:
@@ -367,6 +431,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam,
       return 0;
     }
     case WM_DESTROY:
+      if (form) form->annotations.reset();
       PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:

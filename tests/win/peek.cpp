@@ -3,11 +3,13 @@
 //   client WIDTH HEIGHT
 //   focus ID            (the focused child's control id, or 0)
 //   child ID CLASS STYLE(hex) LEFT TOP RIGHT BOTTOM(screen) TEXT(WM_GETTEXT)
+//         HWND(hex, 16 digits)
 // one child line each in Z order (the tab order). 1 when there is none.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -31,9 +33,11 @@ int main(int argc, char** argv) {
                         nullptr);
     RECT box{};
     GetWindowRect(child, &box);
-    std::printf("child\t%d\t%s\t%08lx\t%ld\t%ld\t%ld\t%ld\t%s\n",
+    std::printf("child\t%d\t%s\t%08lx\t%ld\t%ld\t%ld\t%ld\t%s\t%016llX\n",
                 GetDlgCtrlID(child), name,
                 static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
-                box.left, box.top, box.right, box.bottom, text);
+                box.left, box.top, box.right, box.bottom, text,
+                static_cast<unsigned long long>(
+                    reinterpret_cast<std::uintptr_t>(child)));
   }
 }
