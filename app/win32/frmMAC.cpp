@@ -172,9 +172,8 @@ class Annotations {
 
  private:
   void Set(HWND control, const MSAAPROPID& property, std::u16string_view text) {
-    const std::wstring wide(text.begin(), text.end());
     if (SUCCEEDED(services_->SetHwndPropStr(control, OBJID_CLIENT, CHILDID_SELF,
-                                            property, wide.c_str()))) {
+                                            property, Wide(text).c_str()))) {
       set_.emplace_back(control, property);
     }
   }
