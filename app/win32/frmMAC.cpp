@@ -219,12 +219,12 @@ void ApplyDpi(HWND window, Form& form, unsigned dpi) {
   fresh.window_font =
       MakeFont(kWindowFace, kWindowPoints, false, DEFAULT_CHARSET, dpi);
   // The two label fonts are Western, upright, plain.
-  fresh.title_font =
-      MakeFont(Wide(layout::kTitleFont.face), layout::kTitleFont.points,
-               layout::kTitleFont.bold, ANSI_CHARSET, dpi);
-  fresh.address_font =
-      MakeFont(Wide(layout::kAddressFont.face), layout::kAddressFont.points,
-               layout::kAddressFont.bold, ANSI_CHARSET, dpi);
+  for (const auto& [font, style] :
+       {std::pair{&fresh.title_font, layout::kTitleFont},
+        std::pair{&fresh.address_font, layout::kAddressFont}}) {
+    *font =
+        MakeFont(Wide(style.face), style.points, style.bold, ANSI_CHARSET, dpi);
+  }
   fresh.logo_size = MulDiv(layout::kLogoImageSize, static_cast<int>(dpi),
                            static_cast<int>(kDesignDpi));
   fresh.logo = LoadLogo(
