@@ -10,15 +10,8 @@
 
 namespace {
 
-using Log = std::vector<std::string>;
+using Log = std::vector<std::u16string>;
 Log events;
-
-// The texts here are ASCII.
-std::string Narrow(const std::u16string& text) {
-  std::string narrow;
-  for (const char16_t c : text) narrow += static_cast<char>(c);
-  return narrow;
-}
 
 class FakeBoxes final : public norvane::FormBoxes {
  public:
@@ -26,13 +19,13 @@ class FakeBoxes final : public norvane::FormBoxes {
   std::u16string IPText() const override { return ip_; }
   void SetIPText(const std::u16string& text) override {
     ip_ = text;
-    events.push_back("txtIP=" + Narrow(text));
+    events.push_back(u"txtIP=" + text);
   }
   void SetMACText(const std::u16string& text) override {
-    events.push_back("txtMAC=" + Narrow(text));
+    events.push_back(u"txtMAC=" + text);
   }
   void SetVendorText(const std::u16string& text) override {
-    events.push_back("txtVendor=" + Narrow(text));
+    events.push_back(u"txtVendor=" + text);
   }
 
  private:
@@ -42,7 +35,7 @@ class FakeBoxes final : public norvane::FormBoxes {
 // .7 answers with a listed prefix, .8 with an unlisted one, anything else
 // not at all.
 std::uint32_t FakeParse(const std::u16string& text) {
-  events.push_back("query " + Narrow(text));
+  events.push_back(u"query " + text);
   if (text == u"198.51.100.7") return 7;
   return text == u"198.51.100.8" ? 8 : 0xFFFFFFFFu;
 }
@@ -57,47 +50,44 @@ bool FakeResolve(std::uint32_t address, norvane::HardwareBuffer& buffer,
 
 const norvane::AddressPlatform kFake{FakeParse, FakeResolve};
 
-const std::string kPrompt = "Sila masukkan IP!";
-const std::string kError = "Error: Gagal memanggil SendARP()";
+const std::u16string kPrompt = u"Sila masukkan IP!";
+const std::u16string kError = u"Error: Gagal memanggil SendARP()";
+const Log kPrompted = {u"txtIP=" + kPrompt, u"txtMAC=", u"txtVendor="};
 
-Log Asked(const std::string& typed, const std::string& mac,
-          const std::string& vendor) {
-  return {"query " + typed, "txtMAC=" + mac, "txtVendor=" + vendor};
+Log Asked(const std::u16string& typed, const std::u16string& mac,
+          const std::u16string& vendor) {
+  return {u"query " + typed, u"txtMAC=" + mac, u"txtVendor=" + vendor};
 }
 
 TEST(Click, WritesTheBoxesInOrder) {
-  const std::u16string listed = u"00-0C-29   (hex)        Example Cards Ltd";
-  // A table whose line begins like the error text: the click looks the
-  // error text up like any other answer.
+  // A line that begins like the error text: the click looks the error text
+  // up like any other answer.
   const std::u16string error_line = u"Error: Gagal memanggil  Listed failure";
-  struct Row {
+  const struct {
     const char* name;
     std::u16string typed;
     Log expected;
     std::u16string extra_line;
-  };
-  const Row rows[] = {
-      {"empty", u"", {"txtIP=" + kPrompt, "txtMAC=", "txtVendor="}, u""},
-      {"prompt",
-       u"Sila masukkan IP!",
-       {"txtIP=" + kPrompt, "txtMAC=", "txtVendor="},
-       u""},
+  } rows[] = {
+      {"empty", u"", kPrompted, u""},
+      {"prompt", kPrompt, kPrompted, u""},
       {"prompt in other case", u"sila masukkan ip!",
-       Asked("sila masukkan ip!", kError, ""), u""},
-      {"prompt with a trailing blank", u"Sila masukkan IP! ",
-       Asked(kPrompt + " ", kError, ""), u""},
-      {"blanks only", u"   ", Asked("   ", kError, ""), u""},
-      {"failed query", u"198.51.100.9", Asked("198.51.100.9", kError, ""), u""},
+       Asked(u"sila masukkan ip!", kError, u""), u""},
+      {"prompt with a trailing blank", kPrompt + u" ",
+       Asked(kPrompt + u" ", kError, u""), u""},
+      {"blanks only", u"   ", Asked(u"   ", kError, u""), u""},
+      {"failed query", u"198.51.100.9", Asked(u"198.51.100.9", kError, u""),
+       u""},
       {"failed query, error text listed", u"198.51.100.9",
-       Asked("198.51.100.9", kError, "Listed failure"), error_line},
+       Asked(u"198.51.100.9", kError, u"Listed failure"), error_line},
       {"listed prefix", u"198.51.100.7",
-       Asked("198.51.100.7", "00-0C-29-3A-4B-5C", "Example Cards Ltd"), u""},
+       Asked(u"198.51.100.7", u"00-0C-29-3A-4B-5C", u"Example Cards Ltd"), u""},
       {"unknown prefix", u"198.51.100.8",
-       Asked("198.51.100.8", "02-00-5E-10-00-01", ""), u""},
+       Asked(u"198.51.100.8", u"02-00-5E-10-00-01", u""), u""},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    norvane::OUIList = {listed};
+    norvane::OUIList = {u"00-0C-29   (hex)        Example Cards Ltd"};
     if (!row.extra_line.empty()) norvane::OUIList.push_back(row.extra_line);
     events.clear();
     FakeBoxes boxes(row.typed);
