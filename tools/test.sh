@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-deps.sh
+bash tools/install-deps.sh test
 
 # Warnings are errors in CI.
 if [ -n "${CI:-}" ]; then export NORVANE_WERROR=ON; fi
