@@ -71,6 +71,9 @@ window)
   ip link set norvane0 up
   ip -n peer addr add $host/24 dev norvane1
   ip -n peer link set norvane1 up
+  # Only ARP on the link: the count of packets below is the count of requests.
+  sysctl -qw net.ipv6.conf.norvane0.disable_ipv6=1
+  ip netns exec peer sysctl -qw net.ipv6.conf.norvane1.disable_ipv6=1
   run "$work/prefix/bin/norvane"
   window=$(wait_window "Norvane v1.0")
   # The focus starts in txtIP; the points are the controls' centres.
@@ -84,6 +87,21 @@ window)
   for _ in $(seq 40); do [ "$(copy 136 129)" = $mac ] && break; done
   got="$(copy 136 129) / $(copy 136 169)"
   [ "$got" = "$mac / $vendor" ] || fail "txtMAC / txtVendor show '$got'"
+  # Twenty quick clicks for a host that never answers cost one query (a few
+  # ARP requests over 3 s: four here), not twenty (a query every 3 s for a
+  # minute, ten requests in the 8 s watched): the clicks given while the
+  # window was blocked are dropped. The peer's veth counts the requests.
+  rx() { ip netns exec peer cat /sys/class/net/norvane1/statistics/rx_packets; }
+  xdotool mousemove --window "$window" 84 89 click 1 \
+    key --clearmodifiers ctrl+a type 198.51.100.3
+  before=$(rx)
+  xdotool mousemove --window "$window" 212 88 click --repeat 20 --delay 40 1
+  sleep 8
+  sent=$(($(rx) - before))
+  [ "$sent" -le 5 ] || fail "20 clicks sent $sent packets: queued clicks replayed"
+  echo "20 clicks on a silent host: $sent packets reached it"
+  got=$(copy 136 129)
+  [ "$got" = "Error: Gagal memanggil SendARP()" ] || fail "txtMAC shows '$got'"
   ;;
 missing_table)
   rm "$work/prefix/lib/norvane/oui.ieee"
