@@ -20,6 +20,15 @@ for preset in debug asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+# == package: the .deb as users get it, from the optimised build of the two
+# programs (tools/run.sh's preset), so its fortified calls are checked too.
+echo "== package: build and check the .deb"
+cmake --preset run >/dev/null
+cmake --build --preset run -j "$jobs"
+status=0
+bash tests/app/installed_test.sh build/run package || status=$?
+[ $status -eq 0 ] || [ $status -eq 77 ] || { echo "== package: failed"; exit 1; }
+
 if [ "$fuzz_seconds" -gt 0 ]; then
   echo "== fuzz: build"
   cmake --preset fuzz >/dev/null

@@ -69,12 +69,17 @@ TEST(Icons, ApplicationIconAndLogo) {
 }
 
 TEST(Icons, DesktopPNGs) {
-  for (const std::uint8_t size : {16, 32, 48}) {
+  for (const std::uint32_t size : {16, 32, 48, 64, 128, 256}) {
     const std::string dim = std::to_string(size);
     const Bytes png = Read("hicolor/" + dim + "x" + dim + "/apps/norvane.png");
     ASSERT_GE(png.size(), 24u) << dim;  // IHDR's width and height follow
-    EXPECT_EQ(Bytes(png.begin() + 12, png.begin() + 24),
-              Bytes({'I', 'H', 'D', 'R', 0, 0, 0, size, 0, 0, 0, size}));
+    const Bytes big_endian = {0, 0, std::uint8_t(size >> 8),
+                              std::uint8_t(size)};
+    Bytes ihdr = {'I', 'H', 'D', 'R'};
+    for (int k = 0; k < 2; ++k) {
+      ihdr.insert(ihdr.end(), big_endian.begin(), big_endian.end());
+    }
+    EXPECT_EQ(Bytes(png.begin() + 12, png.begin() + 24), ihdr) << dim;
   }
 }
 

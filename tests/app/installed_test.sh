@@ -34,27 +34,73 @@ wait_window() {
 
 case $mode in
 package)
-  need desktop-file-validate appstreamcli dpkg cpack
+  need desktop-file-validate appstreamcli dpkg cpack lintian readelf
+  [ -x /usr/libexec/appstreamcli-compose ] || { echo "SKIP: no appstream-compose"; exit 77; }
   cd "$work/prefix"
   ls lib/norvane/{norvane,norvane-cli,oui.ieee} >/dev/null
-  ls share/icons/hicolor/{16x16,32x32,48x48}/apps/norvane.png >/dev/null
+  for size in 16 32 48 64 128 256; do
+    ls share/icons/hicolor/${size}x$size/apps/norvane.png >/dev/null
+  done
   for name in norvane norvane-cli; do
     [ "$(readlink bin/$name)" = ../lib/norvane/$name ] || fail "bin/$name"
   done
   desktop-file-validate share/applications/net.velmora.Norvane.desktop
   appstreamcli validate --no-net share/metainfo/net.velmora.Norvane.metainfo.xml
-  # The .deb in a scratch root that knows this machine's packages: installed
-  # (its dependencies checked), started, purged without leftovers.
   (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
+  deb=$(echo "$work"/deb/norvane_*.deb)
+
+  # What a distribution checks: lintian clean of errors and warnings, the
+  # control fields, and the hardening of both programs.
+  lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 ||
+    fail "lintian: $(grep -v 'root privileges' "$work/lintian.log")"
+  [ "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland ] || fail "Recommends"
+  [ -n "$(dpkg-deb -f "$deb" Homepage)" ] || fail "no Homepage"
+  dpkg-deb -x "$deb" "$work/tree"
+  optimised=$(grep -q '^CMAKE_BUILD_TYPE:STRING=\(Release\|RelWithDebInfo\|MinSizeRel\)$' \
+    "$build/CMakeCache.txt" && echo yes || true)
+  for name in norvane norvane-cli; do
+    elf=$(readelf -hlsdW --dyn-syms "$work/tree/usr/lib/norvane/$name")
+    for mark in 'Type: *DYN' GNU_RELRO BIND_NOW __stack_chk_fail; do
+      grep -q "$mark" <<<"$elf" || fail "$name: no $mark"
+    done
+    # Fortified calls exist only where the optimiser ran.
+    [ -z "$optimised" ] || grep -q '__[a-z]*_chk@' <<<"$elf" ||
+      fail "$name: no fortified calls"
+  done
+
+  # Software centres: the catalogue composed from the package's files holds
+  # the component with an icon of 64 px or more.
+  appstreamcli compose --no-color --print-report=full \
+    --result-root="$work/catalogue" --origin=norvane "$work/tree" ||
+    fail "appstreamcli compose"
+  zcat "$work/catalogue/usr/share/swcatalog/xml/norvane.xml.gz" >"$work/catalogue.xml"
+  grep -q '<id>net.velmora.Norvane</id>' "$work/catalogue.xml" || fail "no component"
+  grep -q '<icon type="cached" width="128"' "$work/catalogue.xml" || fail "no large icon"
+
+  # The .deb in a scratch root that knows this machine's packages: installed
+  # (its dependencies checked), both programs run from PATH (norvane-cli
+  # with an address that parses to 0, so no packet is sent), purged without
+  # leftovers.
   root=$work/root admin=$work/root/var/lib/dpkg
   mkdir -p "$admin"/{info,updates,triggers}
   cp /var/lib/dpkg/status "$admin/status"
   touch "$admin/available"
-  dpkg --root="$root" -i "$work"/deb/norvane_*.deb >/dev/null
-  run "$root/usr/bin/norvane"
+  # (dpkg warns about each package whose file list the copied status lacks.)
+  dpkg --root="$root" -i "$deb" >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg -i: $(grep -v 'files list file' "$work/dpkg.log")"
+  PATH=$root/usr/bin:$PATH
+  [ "$(command -v norvane-cli)" = "$root/usr/bin/norvane-cli" ] || fail "not on PATH"
+  norvane-cli --version | grep -q '1\.0' || fail "norvane-cli --version"
+  norvane-cli --help | grep -q '^Usage: norvane-cli' || fail "norvane-cli --help"
+  status=0
+  got=$(norvane-cli 0.0.0.0) || status=$?
+  [ "$status/$got" = "1/0.0.0.0	Error: Gagal memanggil SendARP()	" ] ||
+    fail "norvane-cli 0.0.0.0: status $status, '$got'"
+  run norvane
   wait_window "Norvane v1.0" >/dev/null
   kill "$program"
-  dpkg --root="$root" --purge norvane >/dev/null
+  dpkg --root="$root" --purge norvane >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg --purge: $(grep -v 'files list file' "$work/dpkg.log")"
   left=$(find "$root" -path "$admin" -prune -o ! -type d -print)
   [ -z "$left" ] || fail "left after purge: $left"
   ;;
