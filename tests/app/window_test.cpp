@@ -211,7 +211,7 @@ class WindowTest : public QObject {
       QRgb background = seen.firstKey();
       int inked = 0;
       for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
-        if (it.value() > seen[background]) background = it.key();
+        if (it.value() > seen.value(background)) background = it.key();
         if (near(it.key(), ink.rgb())) inked += it.value();
       }
       QVERIFY2(!near(background, ink.rgb()), name);
