@@ -3,7 +3,7 @@
 # installed into a scratch prefix and run under a private X server. 77 means
 # skipped.
 set -euo pipefail
-build=$1 mode=$2
+build=$(cd "$1" && pwd) mode=$2
 # The window mode runs in a private network namespace, the X server too.
 if [ "$mode" = window ] && [ -z "${NORVANE_TEST_NETNS:-}" ]; then
   [ "$(id -u)" -eq 0 ] && unshare -n -m true 2>/dev/null ||
