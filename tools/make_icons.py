@@ -7,7 +7,9 @@ Linux desktop uses.
 Writes OUTDIR/norvane.ico (the application icon: 48, 32 and 16 px at 4, 8 and
 32 bits per pixel, nine images), OUTDIR/logo.ico (the picture in the window:
 the same nine sizes plus 128 px at 32 bits, ten images) and
-OUTDIR/hicolor/<n>x<n>/apps/norvane.png for n = 16, 32, 48.
+OUTDIR/hicolor/<n>x<n>/apps/norvane.png for n = 16, 32, 48, 64, 128 and 256
+(the application icon's artwork drawn at each size; software centres want 64
+and larger).
 
 Every image is an uncompressed bitmap with an AND mask. The output depends on
 nothing but this file: only the standard library, only +, -, *, / and sqrt on
@@ -297,7 +299,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, '..', 'res')
 
-    app = {s: render(APP_ICON, s) for s in (48, 32, 16)}
+    app = {s: render(APP_ICON, s) for s in (256, 128, 64, 48, 32, 16)}
     logo = {s: render(LOGO, s) for s in (128, 48, 32, 16)}
     small = [(48, 4), (32, 4), (16, 4), (48, 8), (32, 8), (16, 8)]
 
@@ -307,7 +309,7 @@ def main():
     write(os.path.join(out, 'logo.ico'),
           ico([(logo[s], b) for s, b in small] +
               [(logo[s], 32) for s in (128, 48, 32, 16)]))
-    for s in (16, 32, 48):
+    for s in (16, 32, 48, 64, 128, 256):
         write(os.path.join(out, 'hicolor', f'{s}x{s}', 'apps', 'norvane.png'),
               png(app[s]))
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release preset and starts the window.
+# Installs what building and running needs, builds the two programs a user
+# runs (the window and norvane-cli, in the run preset: no tests, benchmarks or
+# build aids) and starts the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)"
-exec build/release/bin/norvane "$@"
+bash tools/install-deps.sh run
+cmake --preset run >/dev/null
+cmake --build --preset run -j "$(nproc)"
+exec build/run/bin/norvane "$@"

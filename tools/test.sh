@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-deps.sh
+bash tools/install-deps.sh test
 
 # Warnings are errors in CI.
 if [ -n "${CI:-}" ]; then export NORVANE_WERROR=ON; fi
@@ -26,6 +26,15 @@ done
 echo "== release: build"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
+
+# == package: the .deb as users get it, from the optimised build of the two
+# programs (tools/run.sh's preset), so its fortified calls are checked too.
+echo "== package: build and check the .deb"
+cmake --preset run >/dev/null
+cmake --build --preset run -j "$jobs"
+status=0
+bash tests/app/installed_test.sh build/run package || status=$?
+[ $status -eq 0 ] || [ $status -eq 77 ] || { echo "== package: failed"; exit 1; }
 
 if [ "$fuzz_seconds" -gt 0 ]; then
   echo "== fuzz: build"

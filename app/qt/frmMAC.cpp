@@ -2,12 +2,16 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QInputEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <array>
+#include <chrono>
+#include <limits>
 #include <map>
+#include <utility>
 
 #include "form.h"
 #include "icon_images.h"
@@ -16,6 +20,33 @@
 namespace {
 
 namespace layout = norvane::layout;
+
+// Each caption label names the box below it for assistive technology; no
+// caption has an access key, so nothing visible changes.
+constexpr std::pair<layout::Id, layout::Id> kCaptionOf[] = {
+    {layout::kLabel1, layout::kTxtIP},
+    {layout::kLabel3, layout::kTxtMAC},
+    {layout::kLabel2, layout::kTxtVendor}};
+
+constexpr char kLogoDescription[] = "The Velmora Networks logo";
+
+// The events a user gives with the mouse or the keyboard.
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
 
 QString ToQString(std::u16string_view text) {
   return QString(reinterpret_cast<const QChar*>(text.data()),
@@ -91,6 +122,7 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
         image->setPixmap(QPixmap::fromImage(
             norvane::qt::IconImage(":/logo.ico", layout::kLogoImageSize)));
         image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        image->setAccessibleDescription(kLogoDescription);
         widget = image;
         break;
       }
@@ -111,6 +143,8 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
       case layout::Kind::kTextBox: {
         auto* box = new QLineEdit(text, this);
         box->setReadOnly(c.read_only);
+        // No length limit, for the user's typing and the program's writes.
+        box->setMaxLength(std::numeric_limits<int>::max());
         box->setCursorPosition(0);
         widget = box;
         break;
@@ -141,14 +175,43 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
     previous = widget;
   }
 
+  for (const auto& [label, box] : kCaptionOf) {
+    static_cast<QLabel*>(widgets[label])->setBuddy(widgets[box]);
+  }
+
   txtIP_ = static_cast<QLineEdit*>(widgets[layout::kTxtIP]);
   txtMAC_ = static_cast<QLineEdit*>(widgets[layout::kTxtMAC]);
   txtVendor_ = static_cast<QLineEdit*>(widgets[layout::kTxtVendor]);
   txtIP_->setFocus();
+  QApplication::instance()->installEventFilter(this);
+}
+
+bool frmMAC::eventFilter(QObject* watched, QEvent* event) {
+  if (IsUserInput(event->type())) {
+    // Synthesised events without a time pass untouched.
+    const quint64 time = static_cast<QInputEvent*>(event)->timestamp();
+    if (time != 0) {
+      if (time <= busy_until_) return true;
+      last_input_time_ = time;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void frmMAC::cmdRetreive_Click() {
-  LineEditBoxes boxes(*txtIP_, *txtMAC_, *txtVendor_);
-  BusyCursor busy;
-  norvane::cmdRetreive_Click(boxes, platform_);
+  // The query blocks the event loop; what the user does meanwhile waits in
+  // the queue. It happened between the click's time and that time plus the
+  // query's length, and is dropped when the loop resumes.
+  const quint64 clicked_at = last_input_time_;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    LineEditBoxes boxes(*txtIP_, *txtMAC_, *txtVendor_);
+    BusyCursor busy;
+    norvane::cmdRetreive_Click(boxes, platform_);
+  }
+  if (clicked_at != 0) {
+    const auto took = std::chrono::ceil<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    busy_until_ = clicked_at + static_cast<quint64>(took.count());
+  }
 }

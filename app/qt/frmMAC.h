@@ -30,11 +30,20 @@ class frmMAC : public QWidget {
       const norvane::AddressPlatform& platform = norvane::SystemPlatform(),
       QWidget* parent = nullptr);
 
+ protected:
+  // Drops the mouse and keyboard input given while a query blocked the
+  // window, so that impatient clicks do not each run another query.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private slots:
   void cmdRetreive_Click();
 
  private:
   const norvane::AddressPlatform& platform_;
+  // Input events carry the windowing system's time in milliseconds: the last
+  // one let through, and the end of the last query on that clock.
+  quint64 last_input_time_ = 0;
+  quint64 busy_until_ = 0;
   QLineEdit* txtIP_ = nullptr;
   QLineEdit* txtMAC_ = nullptr;
   QLineEdit* txtVendor_ = nullptr;

@@ -47,14 +47,14 @@ TEST(Icons, ApplicationIconAndLogo) {
 }
 
 TEST(Icons, DesktopPNGs) {
-  for (const std::uint8_t size : {16, 32, 48}) {
+  for (const std::uint32_t size : {16, 32, 48, 64, 128, 256}) {
     const std::string dim = std::to_string(size);
     const std::string png =
         Read("hicolor/" + dim + "x" + dim + "/apps/norvane.png");
     ASSERT_GE(png.size(), 24u) << dim;  // IHDR's width and height follow
-    const std::string ihdr{'I', 'H',        'D', 'R', 0, 0,
-                           0,   char(size), 0,   0,   0, char(size)};
-    EXPECT_EQ(png.substr(12, 12), ihdr);
+    const std::string ihdr{'I', 'H', 'D', 'R', 0, 0, char(size >> 8),
+                           char(size), 0, 0, char(size >> 8), char(size)};
+    EXPECT_EQ(png.substr(12, 12), ihdr) << dim;
   }
 }
 

@@ -3,7 +3,7 @@
 # installed into a scratch prefix and run under a private X server. 77 means
 # skipped.
 set -euo pipefail
-build=$1 mode=$2
+build=$(cd "$1" && pwd) mode=$2
 # The window mode runs in a private network namespace, the X server too.
 if [ "$mode" = window ] && [ -z "${NORVANE_TEST_NETNS:-}" ]; then
   [ "$(id -u)" -eq 0 ] && unshare -n -m true 2>/dev/null ||
@@ -34,27 +34,78 @@ wait_window() {
 
 case $mode in
 package)
-  need desktop-file-validate appstreamcli dpkg cpack
+  need desktop-file-validate appstreamcli dpkg cpack lintian readelf
+  [ -x /usr/libexec/appstreamcli-compose ] || { echo "SKIP: no appstream-compose"; exit 77; }
   cd "$work/prefix"
   ls lib/norvane/{norvane,norvane-cli,oui.ieee} >/dev/null
-  ls share/icons/hicolor/{16x16,32x32,48x48}/apps/norvane.png >/dev/null
+  for size in 16 32 48 64 128 256; do
+    ls share/icons/hicolor/${size}x$size/apps/norvane.png >/dev/null
+  done
   for name in norvane norvane-cli; do
     [ "$(readlink bin/$name)" = ../lib/norvane/$name ] || fail "bin/$name"
   done
   desktop-file-validate share/applications/net.velmora.Norvane.desktop
   appstreamcli validate --no-net share/metainfo/net.velmora.Norvane.metainfo.xml
-  # The .deb in a scratch root that knows this machine's packages: installed
-  # (its dependencies checked), started, purged without leftovers.
   (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null)
+  deb=$(echo "$work"/deb/norvane_*.deb)
+
+  # What a distribution checks: lintian clean of errors and warnings, the
+  # control fields, and the hardening of both programs.
+  lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 ||
+    fail "lintian: $(grep -v 'root privileges' "$work/lintian.log")"
+  [ "$(dpkg-deb -f "$deb" Recommends)" = qt6-wayland ] || fail "Recommends"
+  [ -n "$(dpkg-deb -f "$deb" Homepage)" ] || fail "no Homepage"
+  dpkg-deb -x "$deb" "$work/tree"
+  optimised=$(grep -q '^CMAKE_BUILD_TYPE:STRING=\(Release\|RelWithDebInfo\|MinSizeRel\)$' \
+    "$build/CMakeCache.txt" && echo yes || true)
+  for name in norvane norvane-cli; do
+    elf=$(readelf -hlsdW --dyn-syms "$work/tree/usr/lib/norvane/$name")
+    for mark in 'Type: *DYN' GNU_RELRO BIND_NOW __stack_chk_fail; do
+      grep -q "$mark" <<<"$elf" || fail "$name: no $mark"
+    done
+    # Fortified calls exist only where the optimiser ran.
+    [ -z "$optimised" ] || grep -q '__[a-z]*_chk@' <<<"$elf" ||
+      fail "$name: no fortified calls"
+  done
+
+  # Software centres: the catalogue composed from the package's files holds
+  # the component with an icon of 64 px or more.
+  appstreamcli compose --no-color --print-report=full \
+    --result-root="$work/catalogue" --origin=norvane "$work/tree" ||
+    fail "appstreamcli compose"
+  zcat "$work/catalogue/usr/share/swcatalog/xml/norvane.xml.gz" >"$work/catalogue.xml"
+  grep -q '<id>net.velmora.Norvane</id>' "$work/catalogue.xml" || fail "no component"
+  grep -q '<icon type="cached" width="128"' "$work/catalogue.xml" || fail "no large icon"
+
+  # The .deb in a scratch root that knows this machine's packages: installed
+  # (its dependencies checked), both programs run from PATH (norvane-cli
+  # with an address that parses to 0, so no packet is sent), purged without
+  # leftovers.
   root=$work/root admin=$work/root/var/lib/dpkg
   mkdir -p "$admin"/{info,updates,triggers}
   cp /var/lib/dpkg/status "$admin/status"
   touch "$admin/available"
-  dpkg --root="$root" -i "$work"/deb/norvane_*.deb >/dev/null
-  run "$root/usr/bin/norvane"
+  # (dpkg warns about each package whose file list the copied status lacks.)
+  dpkg --root="$root" -i "$deb" >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg -i: $(grep -v 'files list file' "$work/dpkg.log")"
+  PATH=$root/usr/bin:$PATH
+  [ "$(command -v norvane-cli)" = "$root/usr/bin/norvane-cli" ] || fail "not on PATH"
+  norvane-cli --version | grep -q '1\.0' || fail "norvane-cli --version"
+  norvane-cli --help | grep -q '^Usage: norvane-cli' || fail "norvane-cli --help"
+  status=0
+  got=$(norvane-cli 0.0.0.0) || status=$?
+  [ "$status/$got" = "1/0.0.0.0	Error: Gagal memanggil SendARP()	" ] ||
+    fail "norvane-cli 0.0.0.0: status $status, '$got'"
+  # Its bash completion offers the options.
+  offered=$(bash -c 'source "$1"; COMP_WORDS=(norvane-cli --ver); COMP_CWORD=1
+    _norvane_cli; echo "${COMPREPLY[*]}"' sh \
+    "$root/usr/share/bash-completion/completions/norvane-cli")
+  [ "$offered" = --version ] || fail "completion of --ver: '$offered'"
+  run norvane
   wait_window "Norvane v1.0" >/dev/null
   kill "$program"
-  dpkg --root="$root" --purge norvane >/dev/null
+  dpkg --root="$root" --purge norvane >"$work/dpkg.log" 2>&1 ||
+    fail "dpkg --purge: $(grep -v 'files list file' "$work/dpkg.log")"
   left=$(find "$root" -path "$admin" -prune -o ! -type d -print)
   [ -z "$left" ] || fail "left after purge: $left"
   ;;
@@ -71,6 +122,9 @@ window)
   ip link set norvane0 up
   ip -n peer addr add $host/24 dev norvane1
   ip -n peer link set norvane1 up
+  # Only ARP on the link: the count of packets below is the count of requests.
+  sysctl -qw net.ipv6.conf.norvane0.disable_ipv6=1
+  ip netns exec peer sysctl -qw net.ipv6.conf.norvane1.disable_ipv6=1
   run "$work/prefix/bin/norvane"
   window=$(wait_window "Norvane v1.0")
   # The focus starts in txtIP; the points are the controls' centres.
@@ -84,6 +138,21 @@ window)
   for _ in $(seq 40); do [ "$(copy 136 129)" = $mac ] && break; done
   got="$(copy 136 129) / $(copy 136 169)"
   [ "$got" = "$mac / $vendor" ] || fail "txtMAC / txtVendor show '$got'"
+  # Twenty quick clicks for a host that never answers cost one query (a few
+  # ARP requests over 3 s: four here), not twenty (a query every 3 s for a
+  # minute, ten requests in the 8 s watched): the clicks given while the
+  # window was blocked are dropped. The peer's veth counts the requests.
+  rx() { ip netns exec peer cat /sys/class/net/norvane1/statistics/rx_packets; }
+  xdotool mousemove --window "$window" 84 89 click 1 \
+    key --clearmodifiers ctrl+a type 198.51.100.3
+  before=$(rx)
+  xdotool mousemove --window "$window" 212 88 click --repeat 20 --delay 40 1
+  sleep 8
+  sent=$(($(rx) - before))
+  [ "$sent" -le 5 ] || fail "20 clicks sent $sent packets: queued clicks replayed"
+  echo "20 clicks on a silent host: $sent packets reached it"
+  got=$(copy 136 129)
+  [ "$got" = "Error: Gagal memanggil SendARP()" ] || fail "txtMAC shows '$got'"
   ;;
 missing_table)
   rm "$work/prefix/lib/norvane/oui.ieee"

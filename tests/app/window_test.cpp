@@ -2,6 +2,7 @@
 // events, against a fake resolver and a small vendor table.
 #include <QtTest>
 #include <QtWidgets>
+#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -15,6 +16,8 @@ namespace {
 // Every query and every change of a box's text, in order.
 QStringList events;
 Qt::CursorShape cursor_during_query = Qt::ArrowCursor;
+// Run inside each query, while the window is blocked.
+std::function<void()> during_query;
 
 // .7 answers with a listed prefix, .8 with an unlisted one, .9 not at all.
 std::uint32_t FakeParse(const std::u16string& text) {
@@ -28,6 +31,7 @@ bool FakeResolve(std::uint32_t address, norvane::HardwareBuffer& buffer,
                  std::uint32_t& length) {
   const QCursor* cursor = QApplication::overrideCursor();
   cursor_during_query = cursor ? cursor->shape() : Qt::ArrowCursor;
+  if (during_query) during_query();
   if (address == 7) buffer = {0x00, 0x0C, 0x29, 0x3A, 0x4B, 0x5C};
   if (address == 8) buffer = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
   length = 6;
@@ -63,7 +67,157 @@ class WindowTest : public QObject {
     events.clear();
   }
 
-  void cleanup() { window_.reset(); }
+  void cleanup() {
+    during_query = nullptr;
+    window_.reset();
+  }
+
+  // What the user gives while a query blocks the window waits in the queue,
+  // stamped with the time it was given: posted here with the times of the
+  // query's 100 ms, it must all be dropped when the query ends.
+  void inputDuringAQueryIsDropped() {
+    ip_->setText("198.51.100.9");
+    const auto post = [this](quint64 at) {
+      auto* key =
+          new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+      key->setTimestamp(at);
+      QCoreApplication::postEvent(ip_, key);
+      for (QEvent::Type type :
+           {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        const QPointF centre = QRectF(button_->rect()).center();
+        auto* click = new QMouseEvent(
+            type, centre, button_->mapToGlobal(centre), Qt::LeftButton,
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+            Qt::NoModifier);
+        click->setTimestamp(at);
+        QCoreApplication::postEvent(button_, click);
+      }
+    };
+    // The click's own events come just after this time.
+    const quint64 clicked_at = QTest::lastMouseTimestamp;
+    for (QLineEdit* box : {mac_, vendor_}) box->setText("stale");
+    during_query = [&post, clicked_at] {
+      during_query = nullptr;
+      QThread::msleep(100);
+      for (int k = 1; k < 20; ++k) post(clicked_at + 5 * k);
+    };
+    events.clear();
+    QTest::mouseClick(button_, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    const QStringList one_query{
+        "query 198.51.100.9",
+        "txtMAC=" + QString::fromUtf16(norvane::kQueryErrorText), "txtVendor="};
+    QCOMPARE(events, one_query);
+    // Input given after the query is handled as ever.
+    for (QLineEdit* box : {mac_, vendor_}) box->setText("stale");
+    events.clear();
+    QTest::lastMouseTimestamp += 60000;
+    ip_->setFocus();
+    post(QTest::lastMouseTimestamp);
+    QCoreApplication::processEvents();
+    const QStringList typed_and_asked{"txtIP=198.51.100.9x",
+                                      "query 198.51.100.9x"};
+    QCOMPARE(events, typed_and_asked + one_query.mid(1));
+  }
+
+  // What a screen reader says for each control.
+  void accessibleNames() {
+    const std::tuple<const char*, QAccessible::Role, QString, QString> rows[] =
+        {
+            {"txtIP", QAccessible::EditableText, "IP Address:", ""},
+            {"cmdRetreive", QAccessible::Button, "Dapatkan", ""},
+            {"txtMAC", QAccessible::EditableText, "MAC Address:", ""},
+            {"txtVendor", QAccessible::EditableText, "Vendor:", ""},
+            {"Image1", QAccessible::Graphic, "", "The Velmora Networks logo"},
+        };
+    for (const auto& [name, role, said, described] : rows) {
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(
+          window_->findChild<QWidget*>(name));
+      QVERIFY2(a != nullptr, name);
+      QCOMPARE(std::tuple(name, a->role(), a->text(QAccessible::Name),
+                          a->text(QAccessible::Description)),
+               std::tuple(name, role, said, described));
+    }
+  }
+
+  // Longer than the 32,767 characters a line edit takes by default, typed
+  // (pasted) by the user and written by the program.
+  void noLengthLimit() {
+    const QString vendor(40000, 'V');
+    norvane::OUIList = {u"00-0C-29   (hex)        " + vendor.toStdU16String()};
+    const QString typed = "198.51.100.7" + QString(40000, ' ');
+    ip_->clear();
+    QApplication::clipboard()->setText(typed);
+    QTest::keyClick(ip_, Qt::Key_V, Qt::ControlModifier);
+    events.clear();
+    QTest::mouseClick(button_, Qt::LeftButton);
+    QCOMPARE(events.value(0), "query " + typed);
+    ip_->setText("198.51.100.7");
+    QTest::mouseClick(button_, Qt::LeftButton);
+    QCOMPARE(vendor_->text(), vendor);
+  }
+
+  // At the desktop's scale (ctest runs this at 1x and 2x) and in dark
+  // colours every caption and text is whole and drawn in its colour.
+  void scaledAndDark() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x24));
+    dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
+    dark.setColor(QPalette::Base, QColor(0x10, 0x10, 0x12));
+    dark.setColor(QPalette::Text, QColor(0xE0, 0xFF, 0xE0));
+    dark.setColor(QPalette::Button, QColor(0x30, 0x30, 0x38));
+    dark.setColor(QPalette::ButtonText, QColor(0xFF, 0xF0, 0xD0));
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents();
+    mac_->setText("00-0C-29-3A-4B-5C");
+    vendor_->setText("Example Cards Ltd");
+    const QImage shot = window_->grab().toImage();
+    QApplication::setPalette(QPalette());
+    const qreal scale = qEnvironmentVariableIsSet("QT_SCALE_FACTOR")
+                            ? qEnvironmentVariable("QT_SCALE_FACTOR").toDouble()
+                            : 1.0;
+    QCOMPARE(shot.devicePixelRatio(), scale);
+    QCOMPARE(shot.size(), QSize(271, 197) * scale);
+    for (QWidget* w : window_->findChildren<QWidget*>()) {
+      const QString text = w->property("text").toString();
+      if (text.isEmpty()) continue;
+      const QFontMetrics fm(w->font());
+      // Room for the text inside the control's frame and margins.
+      const int frame = w->inherits("QLabel") ? 0 : 4;
+      const QByteArray id = w->objectName().toLatin1();
+      const char* name = id.constData();
+      QVERIFY2(fm.horizontalAdvance(text) <= w->width() - 2 * frame, name);
+      QVERIFY2(fm.height() <= w->height() - (frame > 0 ? 2 : 0), name);
+      const QPalette::ColorRole role = w->inherits("QLineEdit") ? QPalette::Text
+                                       : w->inherits("QPushButton")
+                                           ? QPalette::ButtonText
+                                           : QPalette::WindowText;
+      const QColor ink = dark.color(role);
+      const QRect area = shot.rect() & QRect(w->geometry().topLeft() * scale,
+                                             w->geometry().size() * scale);
+      // Most of the area is background; enough of it is in the text's
+      // colour, which stands out from the background.
+      QMap<QRgb, int> seen;
+      for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+          ++seen[shot.pixel(x, y) & RGB_MASK];
+        }
+      }
+      const auto near = [](QRgb a, QRgb b) {
+        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) +
+                   qAbs(qBlue(a) - qBlue(b)) <
+               60;
+      };
+      QRgb background = seen.firstKey();
+      int inked = 0;
+      for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
+        if (it.value() > seen.value(background)) background = it.key();
+        if (near(it.key(), ink.rgb())) inked += it.value();
+      }
+      QVERIFY2(!near(background, ink.rgb()), name);
+      QVERIFY2(inked > 10 * scale * scale, name);
+    }
+  }
 
   // The button runs the shared click logic on these boxes under the busy
   // cursor; the logic's cases are tested without a window (form_test.cpp).

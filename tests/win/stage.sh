@@ -18,4 +18,5 @@ cmake --build --preset windows --target norvane_zip >/dev/null
 tests/win/wine-run.sh # the prefix, once, before the tests start their clocks
 ctest --preset windows -j "$jobs"
 ls -l build/windows/bin/Norvane.exe build/windows/Norvane-*-win64.zip
+python3 -m zipfile -l build/windows/Norvane-*-win64.zip
 echo "== windows: done in $(($(date +%s) - start)) s"
