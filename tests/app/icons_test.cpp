@@ -52,8 +52,18 @@ TEST(Icons, DesktopPNGs) {
     const std::string png =
         Read("hicolor/" + dim + "x" + dim + "/apps/norvane.png");
     ASSERT_GE(png.size(), 24u) << dim;  // IHDR's width and height follow
-    const std::string ihdr{'I', 'H', 'D', 'R', 0, 0, char(size >> 8),
-                           char(size), 0, 0, char(size >> 8), char(size)};
+    const std::string ihdr{'I',
+                           'H',
+                           'D',
+                           'R',
+                           0,
+                           0,
+                           char(size >> 8),
+                           char(size),
+                           0,
+                           0,
+                           char(size >> 8),
+                           char(size)};
     EXPECT_EQ(png.substr(12, 12), ihdr) << dim;
   }
 }
