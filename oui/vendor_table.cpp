@@ -1,11 +1,13 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <limits>
 #include <new>
+#include <stdexcept>
 
 #include "oui.h"
+#include "text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -15,7 +17,7 @@
 
 namespace norvane {
 
-std::vector<std::u16string> OUIList;
+VendorTable OUIList;
 
 namespace {
 
@@ -25,12 +27,8 @@ constexpr char16_t kUnreadableText[] =
     u"Critical Error! oui.ieee can't be read: ";
 constexpr char16_t kUnreadableTitle[] = u"ERROR: Can't Read File";
 
-void PrintTableError(const TableError& error) {
-  std::fprintf(stderr, "%s: %s\n", ToUtf8(error.title).c_str(),
-               ToUtf8(error.message).c_str());
-}
-
-TableErrorHandler table_error_handler = PrintTableError;
+// The name starts at column 25.
+constexpr std::size_t kNameColumn = 24;
 
 TableError Unreadable(const std::u16string& reason) {
   return {kUnreadableText + reason, kUnreadableTitle};
@@ -38,6 +36,14 @@ TableError Unreadable(const std::u16string& reason) {
 
 TableError Unreadable(int error_number) {
   return Unreadable(DecodeSystemText(std::strerror(error_number)));
+}
+
+TableError TooLarge(std::uint64_t max_bytes) {
+  const bool mebibytes = max_bytes % (1 << 20) == 0;
+  const std::string size =
+      std::to_string(mebibytes ? max_bytes >> 20 : max_bytes) +
+      (mebibytes ? " MiB" : " bytes");
+  return Unreadable(u"the file is larger than " + DecodeUtf8(size));
 }
 
 struct FileCloser {
@@ -52,64 +58,206 @@ std::FILE* OpenForReading(const std::filesystem::path& path) {
 #endif
 }
 
-constexpr std::string_view kBreak = "\r\n";
-constexpr std::size_t kBlock = 1 << 15;
-
-// Reads the file from its start to its end a block at a time, handing each
-// block to take. Returns false on a read error.
-template <typename Take>
-bool ReadBlocks(std::FILE* file, std::string& block, Take take) {
-  std::rewind(file);
-  for (;;) {
-    block.resize(kBlock);
-    block.resize(std::fread(block.data(), 1, kBlock, file));
-    const bool end = block.size() < kBlock;
-    if (end && std::ferror(file)) return false;
-    take(block, end);
-    if (end) return true;
-  }
+// The file's size now that it is open; false on failure.
+bool SizeOf(std::FILE* file, std::uint64_t& size) {
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (_fstat64(_fileno(file), &st) != 0) return false;
+#else
+  struct stat st {};
+  if (::fstat(fileno(file), &st) != 0) return false;
+#endif
+  size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  return true;
 }
 
-// Cuts the file into lines at CR LF, decoding a block of whole lines at a
-// time, so that neither the file's bytes nor its whole text are ever held
-// at once. Neither byte of a CR LF pair is ever part of a multi-byte
-// character, so cutting the bytes there first gives the very lines that
-// decoding everything first would. Returns false on a read error.
-bool ReadLines(std::FILE* file, std::vector<std::u16string>& list) {
-  std::string block;
-  // A first pass counts the lines, so that the list is allocated once.
-  std::size_t lines = 1;
-  bool carriage_return = false;
-  const bool counted = ReadBlocks(file, block, [&](std::string_view b, bool) {
-    if (b.empty()) return;
-    if (carriage_return && b.front() == '\n') ++lines;
-    for (auto at = b.find(kBreak); at != b.npos; at = b.find(kBreak, at + 2))
-      ++lines;
-    carriage_return = b.back() == '\r';
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
   });
-  if (!counted) return false;
-  list.reserve(lines);
+}
 
-  std::string pending;  // the bytes after the last line break seen
-  std::u16string text;
-  std::size_t count = 0;
-  return ReadBlocks(file, block, [&](std::string_view b, bool end) {
-    pending += b;
-    std::size_t cut = pending.size();
-    if (!end) {
-      const auto last = pending.rfind(kBreak);
-      if (last == pending.npos) return;
-      cut = last + kBreak.size();
-    } else if (pending.empty() && count > 0) {
-      return;  // the file ended with a line break
-    }
-    DecodeSystemText(std::string_view(pending).substr(0, cut), text);
-    SplitText(text, u"\r\n", list, count);
-    pending.erase(0, cut);
-  });
+// Whether bytes that are not valid UTF-8 go through the ANSI code page;
+// drops a byte order mark from bytes.
+bool TakesAnsi(std::string_view& bytes) {
+  if (bytes.starts_with(kUtf8ByteOrderMark)) {
+    bytes.remove_prefix(kUtf8ByteOrderMark.size());
+    return false;
+  }
+#ifdef _WIN32
+  return !IsValidUtf8(bytes);
+#else
+  return false;
+#endif
+}
+
+std::uint32_t Hash(std::u16string_view key) {
+  std::uint32_t h = 2166136261u;
+  for (const char16_t c : key) h = (h ^ c) * 16777619u;
+  return h ^ (h >> 15);
 }
 
 }  // namespace
+
+std::u16string DecodeTableText(std::string_view bytes) {
+  std::u16string text;
+#ifdef _WIN32
+  if (TakesAnsi(bytes)) {
+    DecodeAnsi(bytes, text);
+    return text;
+  }
+#else
+  TakesAnsi(bytes);
+#endif
+  DecodeUtf8(bytes, text);
+  return text;
+}
+
+VendorTable::VendorTable(std::initializer_list<std::u16string> lines) {
+  std::string bytes;
+  for (const std::u16string& line : lines) bytes += ToUtf8(line) + "\r\n";
+  *this = FromBytes(bytes);
+}
+
+VendorTable VendorTable::FromBytes(std::string_view bytes) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(bytes.size() + 2);
+  std::copy(bytes.begin(), bytes.end(), buffer.get());
+  return VendorTable(std::move(buffer), bytes.size());
+}
+
+VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
+    : bytes_(std::move(bytes)), bytes_size_(size) {
+  // Offsets are 32-bit: far more than the largest table read.
+  if (size > std::numeric_limits<std::uint32_t>::max() - 2)
+    throw std::length_error("table too large");
+  // The last line always ends with CR LF, as the splitter makes it.
+  if (!std::string_view(bytes_.get(), bytes_size_).ends_with("\r\n")) {
+    bytes_[bytes_size_++] = '\r';
+    bytes_[bytes_size_++] = '\n';
+  }
+  Index();
+}
+
+void VendorTable::Index() {
+  const std::string_view all(bytes_.get(), bytes_size_);
+  std::string_view text = all;
+  ansi_ = TakesAnsi(text);
+  const std::size_t begin = all.size() - text.size();  // past a byte order mark
+
+  // About one line in 32 bytes; both lists grow if needed.
+  starts_.reserve(bytes_size_ / 32 + 2);
+  std::size_t capacity = 16;
+  while (capacity < bytes_size_ / 32) capacity *= 2;
+  slots_.assign(capacity, 0);
+
+  char16_t buffer[kLongestPrefix];
+  std::size_t start = begin;
+  for (std::size_t at = all.find('\n', begin); at != all.npos;
+       at = all.find('\n', at + 1)) {
+    if (at == begin || all[at - 1] != '\r') continue;
+    const std::size_t line = starts_.size();
+    starts_.push_back(static_cast<std::uint32_t>(start));
+    start = at + 1;
+    if (all[starts_.back()] == '#') continue;  // a comment never matches
+    // The prefix is read once the line's end is known.
+    starts_.push_back(static_cast<std::uint32_t>(start));
+    Insert(line, PrefixOf(line, buffer));
+    starts_.pop_back();
+  }
+  starts_.push_back(static_cast<std::uint32_t>(bytes_size_));
+}
+
+std::string_view VendorTable::Bytes(std::size_t line) const {
+  return {bytes_.get() + starts_[line], starts_[line + 1] - 2 - starts_[line]};
+}
+
+void VendorTable::Decode(std::string_view bytes, std::u16string& out) const {
+#ifdef _WIN32
+  if (ansi_) return DecodeAnsi(bytes, out);
+#endif
+  DecodeUtf8(bytes, out);
+}
+
+VendorTable::Prefix VendorTable::PrefixOf(std::size_t line,
+                                          char16_t* buffer) const {
+  const std::string_view bytes = Bytes(line);
+  std::size_t n = std::min(bytes.size(), kLongestPrefix);
+  if (IsAscii(bytes.substr(0, n))) {
+    std::copy_n(bytes.begin(), n, buffer);
+  } else {
+    // Thirteen characters never take more than four bytes each.
+    std::u16string text;
+    Decode(bytes.substr(0, 4 * kLongestPrefix), text);
+    n = std::min(text.size(), kLongestPrefix);
+    std::copy_n(text.begin(), n, buffer);
+  }
+  // XX-XX-XX, XX-XX-XX-X or XX-XX-XX-XX-X.
+  std::size_t length = 8;
+  if (n > 8 && buffer[8] == u'-')
+    length = n > 11 && buffer[11] == u'-' ? 13 : 10;
+  return {buffer, std::min(n, length)};
+}
+
+void VendorTable::Insert(std::size_t line, Prefix key) {
+  const std::size_t mask = slots_.size() - 1;
+  char16_t buffer[kLongestPrefix];
+  std::size_t at = Hash(key) & mask;
+  for (; slots_[at] != 0; at = (at + 1) & mask) {
+    if (PrefixOf(slots_[at] - 1, buffer) == key) return;  // an earlier record
+  }
+  slots_[at] = static_cast<std::uint32_t>(line + 1);
+  if (++used_ * 2 <= slots_.size()) return;
+
+  // Half full: twice the room, every record placed again.
+  std::vector<std::uint32_t> old(slots_.size() * 2, 0);
+  old.swap(slots_);
+  const std::size_t wider = slots_.size() - 1;
+  for (const std::uint32_t slot : old) {
+    if (slot == 0) continue;
+    std::size_t to = Hash(PrefixOf(slot - 1, buffer)) & wider;
+    while (slots_[to] != 0) to = (to + 1) & wider;
+    slots_[to] = slot;
+  }
+}
+
+std::size_t VendorTable::Lookup(Prefix key) const {
+  if (slots_.empty()) return size();
+  const std::size_t mask = slots_.size() - 1;
+  char16_t buffer[kLongestPrefix];
+  for (std::size_t at = Hash(key) & mask; slots_[at] != 0;
+       at = (at + 1) & mask) {
+    if (PrefixOf(slots_[at] - 1, buffer) == key) return slots_[at] - 1;
+  }
+  return size();
+}
+
+std::u16string VendorTable::operator[](std::size_t i) const {
+  std::u16string line;
+  Decode(Bytes(i), line);
+  return line;
+}
+
+std::u16string VendorTable::Find(std::u16string_view mac) const {
+  // Prefixes of different lengths never equal each other: at most one
+  // record of each length matches, and the first of them in the file wins.
+  std::size_t found = Lookup(mac.substr(0, 8));
+  if (mac.size() > 8 && mac[8] == u'-') {
+    found = std::min(found, Lookup(mac.substr(0, 10)));
+    if (mac.size() > 11 && mac[11] == u'-')
+      found = std::min(found, Lookup(mac.substr(0, 13)));
+  }
+  if (found == size()) return {};
+  const std::string_view bytes = Bytes(found);
+  std::u16string name;
+  if (IsAscii(bytes.substr(0, kNameColumn))) {
+    // One character a byte up to the name.
+    if (bytes.size() > kNameColumn) Decode(bytes.substr(kNameColumn), name);
+  } else {
+    Decode(bytes, name);
+    name.erase(0, std::min(name.size(), kNameColumn));
+  }
+  return name;
+}
 
 bool FileExists(const std::filesystem::path& path) {
 #ifdef _WIN32
@@ -124,51 +272,78 @@ bool FileExists(const std::filesystem::path& path) {
 }
 
 std::optional<TableError> ReadTable(const std::filesystem::path& path,
-                                    std::vector<std::u16string>& list) {
+                                    VendorTable& table,
+                                    std::uint64_t max_bytes) {
   if (!FileExists(path)) return TableError{kMissingText, kMissingTitle};
   try {
     errno = 0;
     std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(path));
     if (!file) return Unreadable(errno);
+    // Only what the file held when it was opened: one that another process
+    // keeps writing to is not followed.
+    std::uint64_t size = 0;
+    if (!SizeOf(file.get(), size)) return Unreadable(errno);
+    if (size > max_bytes) return TooLarge(max_bytes);
 
-    // The file is read to its end rather than to a size taken before: it
-    // may change underneath, or not be a regular file any more.
-    std::vector<std::u16string> lines;
-    if (!ReadLines(file.get(), lines)) return Unreadable(errno ? errno : EIO);
-    list = std::move(lines);
+    // Room for the CR LF the table may add.
+    const auto n = static_cast<std::size_t>(size);
+    auto bytes = std::make_unique_for_overwrite<char[]>(n + 2);
+    std::size_t got = 0;
+    while (got < n) {
+      const std::size_t read =
+          std::fread(bytes.get() + got, 1, n - got, file.get());
+      if (read == 0) {
+        if (std::ferror(file.get())) return Unreadable(errno ? errno : EIO);
+        break;  // the file shrank since it was opened
+      }
+      got += read;
+    }
+    file.reset();
+    table = VendorTable(std::move(bytes), got);
     return std::nullopt;
   } catch (const std::bad_alloc&) {
     return Unreadable(u"not enough memory");
   } catch (const std::length_error&) {
-    return Unreadable(u"the file is too large");
+    return TooLarge(max_bytes);
   }
 }
 
-void SetTableErrorHandler(TableErrorHandler handler) {
-  table_error_handler = handler ? handler : PrintTableError;
-}
-
-void LoadOUIFrom(const std::filesystem::path& directory) {
+std::optional<TableError> LoadTable(const std::filesystem::path& directory) {
   // Without a known directory there is no table: the working directory is
   // never a stand-in for it.
-  const auto error = directory.empty()
-                         ? TableError{kMissingText, kMissingTitle}
-                         : ReadTable(directory / kTableFileName, OUIList);
-  if (!error) return;
-  table_error_handler(*error);
-  std::exit(kTableExitStatus);
+  if (directory.empty()) return TableError{kMissingText, kMissingTitle};
+  return ReadTable(directory / kTableFileName, OUIList);
 }
-
-void LoadOUI() { LoadOUIFrom(ProgramDirectory()); }
 
 std::u16string FindVendor(const std::u16string& mac) {
-  const std::u16string_view key = std::u16string_view(mac).substr(0, 8);
-  for (const std::u16string& line : OUIList) {
-    if (!line.empty() && line.front() == u'#') continue;
-    if (std::u16string_view(line).substr(0, 8) != key) continue;
-    return line.size() > 24 ? line.substr(24) : std::u16string();
-  }
-  return {};
+  return OUIList.Find(mac);
 }
+
+#ifdef _WIN32
+
+std::filesystem::path ProgramDirectory() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(),
+                                       static_cast<DWORD>(buffer.size()));
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::filesystem::path(buffer).parent_path();
+}
+
+#else
+
+std::filesystem::path ProgramDirectory() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return exe.parent_path();
+}
+
+#endif
 
 }  // namespace norvane

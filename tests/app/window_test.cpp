@@ -180,8 +180,8 @@ class WindowTest : public QObject {
   // The box of a start-up without a table; installed_test.sh sees the
   // program end after OK.
   void missingTableBox() {
-    std::vector<std::u16string> list;
-    const auto error = norvane::ReadTable("/nonexistent/oui.ieee", list);
+    norvane::VendorTable table;
+    const auto error = norvane::ReadTable("/nonexistent/oui.ieee", table);
     QVERIFY(error.has_value());
     std::tuple<QString, QString, QMessageBox::Icon, qsizetype> seen;
     QTimer::singleShot(0, [&seen] {
