@@ -71,8 +71,8 @@ class VendorTable {
   static VendorTable FromBytes(std::string_view bytes);
 
   // The number of lines and line i, decoded; an empty file has one line.
-  std::size_t size() const { return starts_.empty() ? 0 : starts_.size() - 1; }
-  bool empty() const { return size() == 0; }
+  std::size_t size() const { return lines_; }
+  bool empty() const { return lines_ == 0; }
   std::u16string operator[](std::size_t i) const;
   void clear() { *this = VendorTable(); }
 
@@ -83,23 +83,29 @@ class VendorTable {
  private:
   static constexpr std::size_t kLongestPrefix = 13;
   using Prefix = std::u16string_view;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   VendorTable(std::unique_ptr<char[]> bytes, std::size_t size);
   void Index();
-  std::string_view Bytes(std::size_t line) const;
+  // The line that starts at byte start, without its CR LF.
+  std::string_view LineAt(std::size_t start) const;
   void Decode(std::string_view bytes, std::u16string& out) const;
   // The line's prefix characters into buffer, as a view of it.
-  Prefix PrefixOf(std::size_t line, char16_t* buffer) const;
-  // The first record whose prefix is key, or size() when none.
+  Prefix PrefixOf(std::string_view line, char16_t* buffer) const;
+  // The start of the first record whose prefix is key, or kNone.
   std::size_t Lookup(Prefix key) const;
-  void Insert(std::size_t line, Prefix key);
+  void Insert(std::size_t start, Prefix key);
 
   std::unique_ptr<char[]> bytes_;  // the file, always ended by CR LF
   std::size_t bytes_size_ = 0;
-  bool ansi_ = false;                  // decoded through the ANSI code page
-  std::vector<std::uint32_t> starts_;  // line starts, then bytes_size_
-  std::vector<std::uint32_t> slots_;   // hash of prefixes: line + 1, 0 empty
+  std::size_t text_start_ = 0;  // past a byte order mark
+  std::size_t lines_ = 0;
+  bool ansi_ = false;  // decoded through the ANSI code page
+  // Records by prefix, hashed: where the first record of each starts.
+  std::vector<std::uint32_t> slots_;
   std::size_t used_ = 0;
+  // Line starts, made when a line is first asked for by its number.
+  mutable std::vector<std::uint32_t> starts_;
 
   friend std::optional<TableError> ReadTable(const std::filesystem::path&,
                                              VendorTable&, std::uint64_t);

@@ -91,10 +91,29 @@ bool TakesAnsi(std::string_view& bytes) {
 #endif
 }
 
-std::uint32_t Hash(std::u16string_view key) {
-  std::uint32_t h = 2166136261u;
-  for (const char16_t c : key) h = (h ^ c) * 16777619u;
-  return h ^ (h >> 15);
+// Four characters at a time, each step mixed by a multiplication, and the
+// bits at the end mixed so that the low ones that pick a slot depend on all.
+std::uint64_t Hash(std::u16string_view key) {
+  std::uint64_t h = key.size();
+  for (std::size_t i = 0; i < key.size(); i += 4) {
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < 4 && i + k < key.size(); ++k)
+      word |= std::uint64_t{key[i + k]} << (16 * k);
+    h = (h ^ word) * 0x9E3779B97F4A7C15u;
+    h ^= h >> 29;
+  }
+  h *= 0xFF51AFD7ED558CCDu;
+  return h ^ (h >> 32);
+}
+
+// A slot holds a record's start + 1 in its low bits (0: free) and a few
+// bits of its prefix's hash above them, to pass most other records unread.
+constexpr unsigned kStartBits = 27;
+constexpr std::uint32_t kStartMask = (std::uint32_t{1} << kStartBits) - 1;
+
+std::uint32_t Tag(std::uint64_t hash) {
+  return static_cast<std::uint32_t>(hash >> (64 - (32 - kStartBits)))
+         << kStartBits;
 }
 
 }  // namespace
@@ -127,9 +146,8 @@ VendorTable VendorTable::FromBytes(std::string_view bytes) {
 
 VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
     : bytes_(std::move(bytes)), bytes_size_(size) {
-  // Offsets are 32-bit: far more than the largest table read.
-  if (size > std::numeric_limits<std::uint32_t>::max() - 2)
-    throw std::length_error("table too large");
+  // Offsets have 27 bits: twice the largest table read.
+  if (size > kStartMask - 3) throw std::length_error("table too large");
   // The last line always ends with CR LF, as the splitter makes it.
   if (!std::string_view(bytes_.get(), bytes_size_).ends_with("\r\n")) {
     bytes_[bytes_size_++] = '\r';
@@ -142,33 +160,29 @@ void VendorTable::Index() {
   const std::string_view all(bytes_.get(), bytes_size_);
   std::string_view text = all;
   ansi_ = TakesAnsi(text);
-  const std::size_t begin = all.size() - text.size();  // past a byte order mark
+  text_start_ = all.size() - text.size();
 
-  // About one line in 32 bytes; both lists grow if needed.
-  starts_.reserve(bytes_size_ / 32 + 2);
+  // About one record in 32 bytes, the slots at most half full; they grow
+  // when that is passed.
   std::size_t capacity = 16;
   while (capacity < bytes_size_ / 32) capacity *= 2;
   slots_.assign(capacity, 0);
 
   char16_t buffer[kLongestPrefix];
-  std::size_t start = begin;
-  for (std::size_t at = all.find('\n', begin); at != all.npos;
+  std::size_t start = text_start_;
+  for (std::size_t at = all.find('\n', start); at != all.npos;
        at = all.find('\n', at + 1)) {
-    if (at == begin || all[at - 1] != '\r') continue;
-    const std::size_t line = starts_.size();
-    starts_.push_back(static_cast<std::uint32_t>(start));
+    if (at == text_start_ || all[at - 1] != '\r') continue;
+    ++lines_;
+    const std::string_view line = all.substr(start, at - 1 - start);
+    if (!line.starts_with('#')) Insert(start, PrefixOf(line, buffer));
     start = at + 1;
-    if (all[starts_.back()] == '#') continue;  // a comment never matches
-    // The prefix is read once the line's end is known.
-    starts_.push_back(static_cast<std::uint32_t>(start));
-    Insert(line, PrefixOf(line, buffer));
-    starts_.pop_back();
   }
-  starts_.push_back(static_cast<std::uint32_t>(bytes_size_));
 }
 
-std::string_view VendorTable::Bytes(std::size_t line) const {
-  return {bytes_.get() + starts_[line], starts_[line + 1] - 2 - starts_[line]};
+std::string_view VendorTable::LineAt(std::size_t start) const {
+  const std::string_view all(bytes_.get(), bytes_size_);
+  return all.substr(start, all.find("\r\n", start) - start);
 }
 
 void VendorTable::Decode(std::string_view bytes, std::u16string& out) const {
@@ -178,16 +192,15 @@ void VendorTable::Decode(std::string_view bytes, std::u16string& out) const {
   DecodeUtf8(bytes, out);
 }
 
-VendorTable::Prefix VendorTable::PrefixOf(std::size_t line,
+VendorTable::Prefix VendorTable::PrefixOf(std::string_view line,
                                           char16_t* buffer) const {
-  const std::string_view bytes = Bytes(line);
-  std::size_t n = std::min(bytes.size(), kLongestPrefix);
-  if (IsAscii(bytes.substr(0, n))) {
-    std::copy_n(bytes.begin(), n, buffer);
+  std::size_t n = std::min(line.size(), kLongestPrefix);
+  if (IsAscii(line.substr(0, n))) {
+    std::copy_n(line.begin(), n, buffer);
   } else {
     // Thirteen characters never take more than four bytes each.
     std::u16string text;
-    Decode(bytes.substr(0, 4 * kLongestPrefix), text);
+    Decode(line.substr(0, 4 * kLongestPrefix), text);
     n = std::min(text.size(), kLongestPrefix);
     std::copy_n(text.begin(), n, buffer);
   }
@@ -198,42 +211,62 @@ VendorTable::Prefix VendorTable::PrefixOf(std::size_t line,
   return {buffer, std::min(n, length)};
 }
 
-void VendorTable::Insert(std::size_t line, Prefix key) {
+void VendorTable::Insert(std::size_t start, Prefix key) {
+  const std::uint64_t hash = Hash(key);
+  const std::uint32_t tag = Tag(hash);
   const std::size_t mask = slots_.size() - 1;
   char16_t buffer[kLongestPrefix];
-  std::size_t at = Hash(key) & mask;
+  std::size_t at = hash & mask;
   for (; slots_[at] != 0; at = (at + 1) & mask) {
-    if (PrefixOf(slots_[at] - 1, buffer) == key) return;  // an earlier record
+    const std::uint32_t slot = slots_[at];
+    if ((slot & ~kStartMask) == tag &&
+        PrefixOf(LineAt((slot & kStartMask) - 1), buffer) == key)
+      return;  // an earlier record has this prefix
   }
-  slots_[at] = static_cast<std::uint32_t>(line + 1);
+  slots_[at] = tag | static_cast<std::uint32_t>(start + 1);
   if (++used_ * 2 <= slots_.size()) return;
 
   // Half full: twice the room, every record placed again.
-  std::vector<std::uint32_t> old(slots_.size() * 2, 0);
-  old.swap(slots_);
+  std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
+  slots.swap(slots_);
   const std::size_t wider = slots_.size() - 1;
-  for (const std::uint32_t slot : old) {
+  for (const std::uint32_t slot : slots) {
     if (slot == 0) continue;
-    std::size_t to = Hash(PrefixOf(slot - 1, buffer)) & wider;
+    std::size_t to =
+        Hash(PrefixOf(LineAt((slot & kStartMask) - 1), buffer)) & wider;
     while (slots_[to] != 0) to = (to + 1) & wider;
     slots_[to] = slot;
   }
 }
 
 std::size_t VendorTable::Lookup(Prefix key) const {
-  if (slots_.empty()) return size();
+  if (slots_.empty()) return kNone;
+  const std::uint64_t hash = Hash(key);
+  const std::uint32_t tag = Tag(hash);
   const std::size_t mask = slots_.size() - 1;
   char16_t buffer[kLongestPrefix];
-  for (std::size_t at = Hash(key) & mask; slots_[at] != 0;
-       at = (at + 1) & mask) {
-    if (PrefixOf(slots_[at] - 1, buffer) == key) return slots_[at] - 1;
+  for (std::size_t at = hash & mask; slots_[at] != 0; at = (at + 1) & mask) {
+    const std::uint32_t slot = slots_[at];
+    if ((slot & ~kStartMask) != tag) continue;
+    const std::size_t start = (slot & kStartMask) - 1;
+    if (PrefixOf(LineAt(start), buffer) == key) return start;
   }
-  return size();
+  return kNone;
 }
 
 std::u16string VendorTable::operator[](std::size_t i) const {
+  if (starts_.empty() && lines_ > 0) {
+    const std::string_view all(bytes_.get(), bytes_size_);
+    starts_.reserve(lines_ + 1);
+    starts_.push_back(static_cast<std::uint32_t>(text_start_));
+    for (std::size_t at = all.find("\r\n", text_start_); at != all.npos;
+         at = all.find("\r\n", at + 2))
+      starts_.push_back(static_cast<std::uint32_t>(at + 2));
+  }
   std::u16string line;
-  Decode(Bytes(i), line);
+  Decode(std::string_view(bytes_.get() + starts_[i],
+                          starts_[i + 1] - 2 - starts_[i]),
+         line);
   return line;
 }
 
@@ -246,8 +279,8 @@ std::u16string VendorTable::Find(std::u16string_view mac) const {
     if (mac.size() > 11 && mac[11] == u'-')
       found = std::min(found, Lookup(mac.substr(0, 13)));
   }
-  if (found == size()) return {};
-  const std::string_view bytes = Bytes(found);
+  if (found == kNone) return {};
+  const std::string_view bytes = LineAt(found);
   std::u16string name;
   if (IsAscii(bytes.substr(0, kNameColumn))) {
     // One character a byte up to the name.
