@@ -85,15 +85,30 @@ class VendorTable {
   using Prefix = std::u16string_view;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
+  // Consecutive records, all of one prefix length and in order of their
+  // prefixes, found by halving their byte range.
+  struct Run {
+    std::size_t begin, end;  // bytes, from a line start to past a CR LF
+    std::size_t columns;     // 8, 10 or 13
+    std::size_t records;
+    std::size_t fences_begin, fences_end;  // in fences_
+  };
+  static constexpr std::size_t kMostRuns = 8;
+  static constexpr std::size_t kFenceEvery = 16;
+
   VendorTable(std::unique_ptr<char[]> bytes, std::size_t size);
   void Index();
+  bool FindRuns();
+  void Hash();
+  std::size_t Search(const Run& run, Prefix key) const;
   // The line that starts at byte start, without its CR LF.
   std::string_view LineAt(std::size_t start) const;
   void Decode(std::string_view bytes, std::u16string& out) const;
   // The line's prefix characters into buffer, as a view of it.
   Prefix PrefixOf(std::string_view line, char16_t* buffer) const;
-  // The start of the first record whose prefix is key, or kNone.
-  std::size_t Lookup(Prefix key) const;
+  // The start of the first record whose prefix is key, of columns
+  // characters at most, or kNone.
+  std::size_t Lookup(Prefix key, std::size_t columns) const;
   void Insert(std::size_t start, Prefix key);
 
   std::unique_ptr<char[]> bytes_;  // the file, always ended by CR LF
@@ -101,7 +116,12 @@ class VendorTable {
   std::size_t text_start_ = 0;  // past a byte order mark
   std::size_t lines_ = 0;
   bool ansi_ = false;  // decoded through the ANSI code page
-  // Records by prefix, hashed: where the first record of each starts.
+  // A table of sorted runs of records (the shipped one) is searched in
+  // place; any other has its records hashed by prefix, each slot holding
+  // where the first record of a prefix starts.
+  std::vector<Run> runs_;
+  std::vector<std::uint32_t>
+      fences_;  // the start of every 16th record of a run
   std::vector<std::uint32_t> slots_;
   std::size_t used_ = 0;
   // Line starts, made when a line is first asked for by its number.

@@ -93,7 +93,7 @@ bool TakesAnsi(std::string_view& bytes) {
 
 // Four characters at a time, each step mixed by a multiplication, and the
 // bits at the end mixed so that the low ones that pick a slot depend on all.
-std::uint64_t Hash(std::u16string_view key) {
+std::uint64_t HashOf(std::u16string_view key) {
   std::uint64_t h = key.size();
   for (std::size_t i = 0; i < key.size(); i += 4) {
     std::uint64_t word = 0;
@@ -156,28 +156,124 @@ VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
   Index();
 }
 
+namespace {
+
+// The units of a and b compared in order, bytes taken as unsigned.
+int Compare(std::string_view a, std::u16string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t x = static_cast<unsigned char>(a[i]);
+    if (x != b[i]) return x < b[i] ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// The prefix of a line whose first 13 bytes are ASCII, and its columns.
+std::string_view AsciiPrefix(std::string_view line, std::size_t& columns) {
+  columns = 8;
+  if (line.size() > 8 && line[8] == '-')
+    columns = line.size() > 11 && line[11] == '-' ? 13 : 10;
+  return line.substr(0, columns);
+}
+
+}  // namespace
+
 void VendorTable::Index() {
   const std::string_view all(bytes_.get(), bytes_size_);
   std::string_view text = all;
   ansi_ = TakesAnsi(text);
   text_start_ = all.size() - text.size();
+  if (!FindRuns()) Hash();
+}
 
-  // About one record in 32 bytes, the slots at most half full; they grow
-  // when that is passed.
-  std::size_t capacity = 16;
-  while (capacity < bytes_size_ / 32) capacity *= 2;
-  slots_.assign(capacity, 0);
-
-  char16_t buffer[kLongestPrefix];
+bool VendorTable::FindRuns() {
+  // One pass over the lines: they are counted, and the records gathered
+  // into runs while they come in order.
+  const std::string_view all(bytes_.get(), bytes_size_);
+  bool sorted = true;
+  std::string_view last;  // the previous record's prefix in the run
   std::size_t start = text_start_;
   for (std::size_t at = all.find('\n', start); at != all.npos;
        at = all.find('\n', at + 1)) {
     if (at == text_start_ || all[at - 1] != '\r') continue;
     ++lines_;
     const std::string_view line = all.substr(start, at - 1 - start);
+    const std::size_t next = at + 1;
+    if (!sorted || line.starts_with('#')) {
+      last = {};
+      start = next;
+      continue;
+    }
+    std::size_t columns;
+    const std::string_view prefix = AsciiPrefix(line, columns);
+    if (!IsAscii(line.substr(0, kLongestPrefix))) {
+      sorted = false;
+    } else if (!runs_.empty() && runs_.back().end == start &&
+               runs_.back().columns == columns && last <= prefix) {
+      Run& run = runs_.back();
+      run.end = next;
+      if (run.records++ % kFenceEvery == 0) {
+        fences_.push_back(static_cast<std::uint32_t>(start));
+        run.fences_end = fences_.size();
+      }
+    } else if (runs_.size() == kMostRuns) {
+      sorted = false;
+    } else {
+      fences_.push_back(static_cast<std::uint32_t>(start));
+      runs_.push_back(
+          {start, next, columns, 1, fences_.size() - 1, fences_.size()});
+    }
+    last = prefix;
+    start = next;
+  }
+  if (!sorted) {
+    runs_.clear();
+    fences_.clear();
+  }
+  return sorted;
+}
+
+void VendorTable::Hash() {
+  // About one record in 32 bytes, the slots at most half full; they grow
+  // when that is passed.
+  std::size_t capacity = 16;
+  while (capacity < bytes_size_ / 32) capacity *= 2;
+  slots_.assign(capacity, 0);
+
+  const std::string_view all(bytes_.get(), bytes_size_);
+  char16_t buffer[kLongestPrefix];
+  std::size_t start = text_start_;
+  for (std::size_t at = all.find('\n', start); at != all.npos;
+       at = all.find('\n', at + 1)) {
+    if (at == text_start_ || all[at - 1] != '\r') continue;
+    const std::string_view line = all.substr(start, at - 1 - start);
     if (!line.starts_with('#')) Insert(start, PrefixOf(line, buffer));
     start = at + 1;
   }
+}
+
+std::size_t VendorTable::Search(const Run& run, Prefix key) const {
+  // Only the first characters of a line are compared: no need to find its
+  // end unless it ends among them.
+  const std::string_view all(bytes_.get(), bytes_size_);
+  std::size_t unused;
+  const auto compare = [&](std::size_t start) {
+    std::string_view head = all.substr(start, kLongestPrefix + 1);
+    head = head.substr(0, head.find("\r\n"));
+    return Compare(AsciiPrefix(head, unused), key);
+  };
+  const auto below = [&](std::size_t start) { return compare(start) < 0; };
+  // The last fence below key, then line by line to the first line that is
+  // not: at most a fence's worth of lines.
+  const auto first =
+      fences_.begin() + static_cast<std::ptrdiff_t>(run.fences_begin);
+  const auto last =
+      fences_.begin() + static_cast<std::ptrdiff_t>(run.fences_end);
+  const auto fence = std::partition_point(first, last, below);
+  std::size_t line = fence == first ? run.begin : *(fence - 1);
+  const std::size_t end = fence == last ? run.end : *fence;
+  while (line < end && below(line)) line += LineAt(line).size() + 2;
+  return line < run.end && compare(line) == 0 ? line : kNone;
 }
 
 std::string_view VendorTable::LineAt(std::size_t start) const {
@@ -212,7 +308,7 @@ VendorTable::Prefix VendorTable::PrefixOf(std::string_view line,
 }
 
 void VendorTable::Insert(std::size_t start, Prefix key) {
-  const std::uint64_t hash = Hash(key);
+  const std::uint64_t hash = HashOf(key);
   const std::uint32_t tag = Tag(hash);
   const std::size_t mask = slots_.size() - 1;
   char16_t buffer[kLongestPrefix];
@@ -233,15 +329,20 @@ void VendorTable::Insert(std::size_t start, Prefix key) {
   for (const std::uint32_t slot : slots) {
     if (slot == 0) continue;
     std::size_t to =
-        Hash(PrefixOf(LineAt((slot & kStartMask) - 1), buffer)) & wider;
+        HashOf(PrefixOf(LineAt((slot & kStartMask) - 1), buffer)) & wider;
     while (slots_[to] != 0) to = (to + 1) & wider;
     slots_[to] = slot;
   }
 }
 
-std::size_t VendorTable::Lookup(Prefix key) const {
+std::size_t VendorTable::Lookup(Prefix key, std::size_t columns) const {
+  for (const Run& run : runs_) {
+    if (run.columns != columns) continue;
+    const std::size_t found = Search(run, key);
+    if (found != kNone) return found;  // runs come in file order
+  }
   if (slots_.empty()) return kNone;
-  const std::uint64_t hash = Hash(key);
+  const std::uint64_t hash = HashOf(key);
   const std::uint32_t tag = Tag(hash);
   const std::size_t mask = slots_.size() - 1;
   char16_t buffer[kLongestPrefix];
@@ -273,11 +374,11 @@ std::u16string VendorTable::operator[](std::size_t i) const {
 std::u16string VendorTable::Find(std::u16string_view mac) const {
   // Prefixes of different lengths never equal each other: at most one
   // record of each length matches, and the first of them in the file wins.
-  std::size_t found = Lookup(mac.substr(0, 8));
+  std::size_t found = Lookup(mac.substr(0, 8), 8);
   if (mac.size() > 8 && mac[8] == u'-') {
-    found = std::min(found, Lookup(mac.substr(0, 10)));
+    found = std::min(found, Lookup(mac.substr(0, 10), 10));
     if (mac.size() > 11 && mac[11] == u'-')
-      found = std::min(found, Lookup(mac.substr(0, 13)));
+      found = std::min(found, Lookup(mac.substr(0, 13), 13));
   }
   if (found == kNone) return {};
   const std::string_view bytes = LineAt(found);

@@ -386,16 +386,20 @@ std::string FormatTable(const std::vector<Record>& records,
     const std::string clean = CleanName(text);
     return clean.empty() ? std::string("unknown") : clean;
   };
-  // The most specific blocks first, so that the first match is the longest.
+  // The most specific blocks first, so that the first match is the longest;
+  // each size in order of its prefixes, a prefix listed twice keeping its
+  // order, so that the reader can halve its way to a record.
   std::vector<const Record*> ordered;
   std::string counts;
   for (const std::size_t length : {13, 10, 8}) {
-    std::size_t count = 0;
+    const std::size_t first = ordered.size();
     for (const Record& record : records) {
-      if (record.prefix.size() != length) continue;
-      ordered.push_back(&record);
-      ++count;
+      if (record.prefix.size() == length) ordered.push_back(&record);
     }
+    std::stable_sort(
+        ordered.begin() + static_cast<std::ptrdiff_t>(first), ordered.end(),
+        [](const Record* a, const Record* b) { return a->prefix < b->prefix; });
+    const std::size_t count = ordered.size() - first;
     counts += (counts.empty() ? "" : ", ") +
               std::to_string(4 * (length - (length - 1) / 3)) + "-bit " +
               std::to_string(count);

@@ -86,7 +86,8 @@ ParseResult Parse(std::string_view input, Format format);
 std::string FormatRecord(const Record& record);
 
 // The whole table: comment header, then one line per record, 36-bit blocks
-// first, then 28-bit, then 24-bit, each in the order given.
+// first, then 28-bit, then 24-bit, each in order of their prefixes (records
+// with the same prefix in the order given).
 std::string FormatTable(const std::vector<Record>& records,
                         const Provenance& provenance);
 

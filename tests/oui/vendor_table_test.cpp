@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 
 #ifdef _WIN32
@@ -233,7 +234,20 @@ TEST_F(TableDir, LinesAndAnswersAreThoseOfThePlainScan) {
       std::string(70000, 'x'),
       "00-0C-29\n00-0C-29-A   x\r\r\n\x80\x80-0C-29" + std::string(20, '\xC3'),
   };
-  for (const std::string& bytes : tables) {
+  // Records in order, each prefix three times (over the reader's fences),
+  // and the same in reverse order (more runs than the reader keeps).
+  std::string sorted, reversed;
+  for (int i = 0; i < 120; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "00-0C-%02X   (hex)        Maker %d\r\n",
+                  i / 3, i);
+    sorted += line;
+    reversed.insert(0, line);
+  }
+  std::vector<std::string> all(std::begin(tables), std::end(tables));
+  all.push_back(sorted);
+  all.push_back(reversed);
+  for (const std::string& bytes : all) {
     const auto lines = reference::Lines(bytes);
     const fs::path path = Write(bytes);
     ASSERT_FALSE(ReadTable(path, OUIList).has_value());
