@@ -12,6 +12,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/mman.h>
 #include <sys/stat.h>
 #endif
 
@@ -71,10 +72,42 @@ bool SizeOf(std::FILE* file, std::uint64_t& size) {
   return true;
 }
 
+std::uint64_t Load8(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
 bool IsAscii(std::string_view bytes) {
+  // Eight bytes at a time, the last eight overlapping if need be.
+  if (bytes.size() >= 8) {
+    std::uint64_t any = Load8(bytes.data() + bytes.size() - 8);
+    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8)
+      any |= Load8(bytes.data() + i);
+    return (any & 0x8080808080808080u) == 0;
+  }
   return std::all_of(bytes.begin(), bytes.end(), [](char c) {
     return static_cast<unsigned char>(c) < 0x80;
   });
+}
+
+// Whether a comes before b or equals it, bytes taken as unsigned: the first
+// eight at once, as one big-endian number each.
+bool NotAfter(std::string_view a, std::string_view b) {
+  if (a.size() >= 8 && b.size() >= 8) {
+    const std::uint64_t x = Load8(a.data()), y = Load8(b.data());
+    if (x != y) {
+      const auto big = [](std::uint64_t v) {
+        std::uint64_t r = 0;
+        for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFF);
+        return r;
+      };
+      return big(x) < big(y);
+    }
+    a.remove_prefix(8);
+    b.remove_prefix(8);
+  }
+  return a <= b;
 }
 
 // Whether bytes that are not valid UTF-8 go through the ANSI code page;
@@ -139,12 +172,45 @@ VendorTable::VendorTable(std::initializer_list<std::u16string> lines) {
 }
 
 VendorTable VendorTable::FromBytes(std::string_view bytes) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(bytes.size() + 2);
+  Buffer buffer = Allocate(bytes.size() + 2);
   std::copy(bytes.begin(), bytes.end(), buffer.get());
   return VendorTable(std::move(buffer), bytes.size());
 }
 
-VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
+void ReleaseTableBytes::operator()(char* bytes) const {
+#ifndef _WIN32
+  if (mapped != 0) {
+    ::munmap(bytes, mapped);
+    return;
+  }
+#endif
+  delete[] bytes;
+}
+
+VendorTable::Buffer VendorTable::Allocate(std::size_t size) {
+#ifndef _WIN32
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (size >= kHuge) {
+    const std::size_t length = (size + 4095) & ~std::size_t{4095};
+    void* const map = ::mmap(nullptr, length + kHuge, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map != MAP_FAILED) {
+      // Keep length bytes from the first 2 MiB boundary.
+      const auto base = reinterpret_cast<std::uintptr_t>(map);
+      const std::uintptr_t start = (base + kHuge - 1) & ~(kHuge - 1);
+      if (start > base) ::munmap(map, start - base);
+      const std::uintptr_t tail = base + length + kHuge - (start + length);
+      if (tail > 0) ::munmap(reinterpret_cast<void*>(start + length), tail);
+      auto* bytes = reinterpret_cast<char*>(start);
+      ::madvise(bytes, length / kHuge * kHuge, MADV_HUGEPAGE);
+      return Buffer(bytes, ReleaseTableBytes{length});
+    }
+  }
+#endif
+  return Buffer(new char[size], ReleaseTableBytes{});
+}
+
+VendorTable::VendorTable(Buffer bytes, std::size_t size)
     : bytes_(std::move(bytes)), bytes_size_(size) {
   // Offsets have 27 bits: twice the largest table read.
   if (size > kStartMask - 3) throw std::length_error("table too large");
@@ -209,7 +275,7 @@ bool VendorTable::FindRuns() {
     if (!IsAscii(line.substr(0, kLongestPrefix))) {
       sorted = false;
     } else if (!runs_.empty() && runs_.back().end == start &&
-               runs_.back().columns == columns && last <= prefix) {
+               runs_.back().columns == columns && NotAfter(last, prefix)) {
       Run& run = runs_.back();
       run.end = next;
       if (run.records++ % kFenceEvery == 0) {
@@ -421,7 +487,7 @@ std::optional<TableError> ReadTable(const std::filesystem::path& path,
 
     // Room for the CR LF the table may add.
     const auto n = static_cast<std::size_t>(size);
-    auto bytes = std::make_unique_for_overwrite<char[]>(n + 2);
+    VendorTable::Buffer bytes = VendorTable::Allocate(n + 2);
     std::size_t got = 0;
     while (got < n) {
       const std::size_t read =
