@@ -64,7 +64,8 @@ struct ReleaseTableBytes {
 };
 
 // The table's lines, cut at CR LF, held in one buffer as the file's bytes
-// with an index by prefix. A line is a record unless it starts with '#'.
+// with an index by prefix, made on first use (loading only reads the file).
+// A line is a record unless it starts with '#'.
 // Its prefix is columns 1 to 8, or 1 to 10 when column 9 holds '-' (a 28-bit
 // block, XX-XX-XX-X), or 1 to 13 when columns 9 and 12 hold '-' (a 36-bit
 // block, XX-XX-XX-XX-X); its name is column 25 on.
@@ -77,8 +78,11 @@ class VendorTable {
   static VendorTable FromBytes(std::string_view bytes);
 
   // The number of lines and line i, decoded; an empty file has one line.
-  std::size_t size() const { return lines_; }
-  bool empty() const { return lines_ == 0; }
+  std::size_t size() const {
+    Index();
+    return lines_;
+  }
+  bool empty() const { return size() == 0; }
   std::u16string operator[](std::size_t i) const;
   void clear() { *this = VendorTable(); }
 
@@ -109,9 +113,10 @@ class VendorTable {
   static Buffer Allocate(std::size_t size);
 
   VendorTable(Buffer bytes, std::size_t size);
-  void Index();
-  bool FindRuns();
-  void Hash();
+  // Made on first use: loading only reads the file.
+  void Index() const;
+  bool FindRuns() const;
+  void Hash() const;
   std::size_t Search(const Run& run, Prefix key) const;
   // The line that starts at byte start, without its CR LF.
   std::string_view LineAt(std::size_t start) const;
@@ -121,21 +126,22 @@ class VendorTable {
   // The start of the first record whose prefix is key, of columns
   // characters at most, or kNone.
   std::size_t Lookup(Prefix key, std::size_t columns) const;
-  void Insert(std::size_t start, Prefix key);
+  void Insert(std::size_t start, Prefix key) const;
 
   Buffer bytes_;  // the file, always ended by CR LF
   std::size_t bytes_size_ = 0;
-  std::size_t text_start_ = 0;  // past a byte order mark
-  std::size_t lines_ = 0;
-  bool ansi_ = false;  // decoded through the ANSI code page
+  mutable std::size_t text_start_ = 0;  // past a byte order mark
+  mutable bool indexed_ = false;
+  mutable std::size_t lines_ = 0;
+  mutable bool ansi_ = false;  // decoded through the ANSI code page
   // A table of sorted runs of records (the shipped one) is searched in
   // place; any other has its records hashed by prefix, each slot holding
   // where the first record of a prefix starts.
-  std::vector<Run> runs_;
-  std::vector<std::uint32_t>
-      fences_;  // the start of every 16th record of a run
-  std::vector<std::uint32_t> slots_;
-  std::size_t used_ = 0;
+  mutable std::vector<Run> runs_;
+  // The start of every 16th record of a run.
+  mutable std::vector<std::uint32_t> fences_;
+  mutable std::vector<std::uint32_t> slots_;
+  mutable std::size_t used_ = 0;
   // Line starts, made when a line is first asked for by its number.
   mutable std::vector<std::uint32_t> starts_;
 

@@ -219,7 +219,6 @@ VendorTable::VendorTable(Buffer bytes, std::size_t size)
     bytes_[bytes_size_++] = '\r';
     bytes_[bytes_size_++] = '\n';
   }
-  Index();
 }
 
 namespace {
@@ -244,7 +243,9 @@ std::string_view AsciiPrefix(std::string_view line, std::size_t& columns) {
 
 }  // namespace
 
-void VendorTable::Index() {
+void VendorTable::Index() const {
+  if (indexed_) return;
+  indexed_ = true;
   const std::string_view all(bytes_.get(), bytes_size_);
   std::string_view text = all;
   ansi_ = TakesAnsi(text);
@@ -252,7 +253,7 @@ void VendorTable::Index() {
   if (!FindRuns()) Hash();
 }
 
-bool VendorTable::FindRuns() {
+bool VendorTable::FindRuns() const {
   // One pass over the lines: they are counted, and the records gathered
   // into runs while they come in order.
   const std::string_view all(bytes_.get(), bytes_size_);
@@ -299,7 +300,7 @@ bool VendorTable::FindRuns() {
   return sorted;
 }
 
-void VendorTable::Hash() {
+void VendorTable::Hash() const {
   // About one record in 32 bytes, the slots at most half full; they grow
   // when that is passed.
   std::size_t capacity = 16;
@@ -373,7 +374,7 @@ VendorTable::Prefix VendorTable::PrefixOf(std::string_view line,
   return {buffer, std::min(n, length)};
 }
 
-void VendorTable::Insert(std::size_t start, Prefix key) {
+void VendorTable::Insert(std::size_t start, Prefix key) const {
   const std::uint64_t hash = HashOf(key);
   const std::uint32_t tag = Tag(hash);
   const std::size_t mask = slots_.size() - 1;
@@ -422,6 +423,7 @@ std::size_t VendorTable::Lookup(Prefix key, std::size_t columns) const {
 }
 
 std::u16string VendorTable::operator[](std::size_t i) const {
+  Index();
   if (starts_.empty() && lines_ > 0) {
     const std::string_view all(bytes_.get(), bytes_size_);
     starts_.reserve(lines_ + 1);
@@ -438,6 +440,7 @@ std::u16string VendorTable::operator[](std::size_t i) const {
 }
 
 std::u16string VendorTable::Find(std::u16string_view mac) const {
+  Index();
   // Prefixes of different lengths never equal each other: at most one
   // record of each length matches, and the first of them in the file wins.
   std::size_t found = Lookup(mac.substr(0, 8), 8);
