@@ -9,11 +9,12 @@
 #include "oui.h"
 #include "text.h"
 
+#include <sys/stat.h>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <sys/mman.h>
-#include <sys/stat.h>
 #endif
 
 namespace norvane {

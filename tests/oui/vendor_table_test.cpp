@@ -128,15 +128,31 @@ TEST_F(TableDir, EveryLineOfALongTableIsFound) {
 }
 
 #ifdef _WIN32
-// Windows reads the table through the ANSI code page, one character a byte
-// in the Western one.
-TEST_F(TableDir, AnsiCodePageAndNulKeepLaterColumnsInPlace) {
-  if (GetACP() != 1252) GTEST_SKIP() << "ANSI code page is not 1252";
-  const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
-                            std::string(11, ' ') + "Caf\xE9 \x80\r\n" +
-                            "00-0C-29                Next\r\n";
-  EXPECT_EQ(Lookup(table, u"AA-BB-CC"), u"Caf\u00E9 \u20AC");
-  EXPECT_EQ(FindVendor(u"00-0C-29"), u"Next");
+// A table that is not UTF-8 is read through the ANSI code page: a legacy
+// Western one a character a byte, a Japanese one (Shift JIS) with two bytes
+// to some characters. The suite runs under both (tests/oui/CMakeLists.txt).
+TEST_F(TableDir, LegacyTablesThroughTheAnsiCodePage) {
+  std::printf("ANSI code page %u\n", GetACP());
+  if (GetACP() == 1252) {
+    const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
+                              std::string(11, ' ') + "Caf\xE9 \x80\r\n" +
+                              "00-0C-29                Next\r\n";
+    EXPECT_EQ(Lookup(table, u"AA-BB-CC"), u"Caf\u00E9 \u20AC");
+    EXPECT_EQ(FindVendor(u"00-0C-29"), u"Next");
+  } else if (GetACP() == 932) {
+    const std::string table =
+        "AA-BB-CC                \x83\x65\x83\x58\x83\x67\r\n"
+        "00-0C-29 \x83\x65\x83\x58\x83\x67            Next\r\n";
+    EXPECT_EQ(Lookup(table, u"AA-BB-CC"), u"\u30C6\u30B9\u30C8");
+    EXPECT_EQ(FindVendor(u"00-0C-29"), u"Next");
+  } else {
+    GTEST_SKIP() << "ANSI code page neither 1252 nor 932";
+  }
+  // A byte order mark makes it UTF-8 whatever the rest holds.
+  EXPECT_EQ(Lookup("\xEF\xBB\xBF"
+                   "AA-BB-CC                Caf\xC3\xA9 \xFF",
+                   u"AA-BB-CC"),
+            u"Caf\u00E9 \uFFFD");
 }
 #else
 TEST_F(TableDir, InvalidUtf8AndNulKeepLaterColumnsInPlace) {
@@ -281,6 +297,10 @@ TEST_F(TableDir, LoadReadsBesideTheExecutable) {
   ASSERT_FALSE(error.has_value());
   EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
   EXPECT_GT(OUIList.size(), 50000u);
+  // UTF-8 names read right under any code page.
+  EXPECT_EQ(FindVendor(u"8C-1F-64-8F-80-01"), u"HIGHVOLT Pr\u00FCftechnik");
+  EXPECT_EQ(FindVendor(u"70-B3-D5-2F-A0-01"),
+            u"Toray\u3000Medical\u3000Co.,Ltd");
   EXPECT_EQ(LoadTable("").value_or(TableError{}).title,
             u"ERROR: Can't Find File");
 }
