@@ -16,8 +16,8 @@
 namespace norvane {
 namespace {
 
-std::string ReadShipped() {
-  std::ifstream file(NORVANE_SHIPPED_TABLE, std::ios::binary);
+std::string Read(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
@@ -27,7 +27,7 @@ std::u16string InBlock(const std::u16string& prefix) {
 }
 
 TEST(ShippedTable, EveryRecordFindsItsOrganisation) {
-  const std::string bytes = ReadShipped();
+  const std::string bytes = Read(NORVANE_SHIPPED_TABLE);
   ASSERT_TRUE(bytes.ends_with("\r\n"));
   ASSERT_FALSE(ReadTable(NORVANE_SHIPPED_TABLE, OUIList).has_value());
   const auto lines = reference::Lines(bytes);
@@ -89,6 +89,30 @@ TEST(ShippedTable, EveryRecordFindsItsOrganisation) {
     ASSERT_EQ(table.Find(prefix + u"-A0-00-01"), name) << ToUtf8(prefix);
   }
   OUIList.clear();
+}
+
+// The converter's tables of the registry excerpts answer as the plain scan
+// does, for every prefix they hold and its neighbours.
+TEST(ShippedTable, ExcerptTablesAnswerAsThePlainScan) {
+  for (const char* name :
+       {"oui-excerpt.txt", "oui-excerpt.csv", "oui-data-excerpt.json",
+        "malformed.txt", "malformed.csv", "malformed.json", "mam-excerpt.txt",
+        "iab-excerpt.txt", "oui36-excerpt.csv"}) {
+    const std::string bytes =
+        Read(std::string(NORVANE_REGISTRY_DATA "/") + name + ".table");
+    ASSERT_FALSE(bytes.empty()) << name;
+    const VendorTable table = VendorTable::FromBytes(bytes);
+    const auto lines = reference::Lines(bytes);
+    for (const std::u16string& line : lines) {
+      for (const std::u16string_view tail : {u"", u"-00-00-01", u"0-00-01"}) {
+        for (const std::size_t n : {8, 10, 13}) {
+          const std::u16string mac = line.substr(0, n) + std::u16string(tail);
+          EXPECT_EQ(table.Find(mac), reference::Find(lines, mac))
+              << name << " " << ToUtf8(mac);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
