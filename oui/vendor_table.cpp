@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,10 @@
 #include "text.h"
 
 #include <sys/stat.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
@@ -224,6 +229,49 @@ VendorTable::VendorTable(Buffer bytes, std::size_t size)
 
 namespace {
 
+// The line feeds of a text in order, found sixteen bytes at a time.
+class LineFeeds {
+ public:
+  LineFeeds(std::string_view text, std::size_t from)
+      : text_(text), block_(from & ~std::size_t{15}) {
+    mask_ = block_ < text_.size() ? Mask() & (~0u << (from & 15)) : 0;
+  }
+
+  // The next line feed's position, or npos.
+  std::size_t Next() {
+    while (mask_ == 0) {
+      block_ += 16;
+      if (block_ >= text_.size()) return std::string_view::npos;
+      mask_ = Mask();
+    }
+    const std::size_t at =
+        block_ + static_cast<std::size_t>(std::countr_zero(mask_));
+    mask_ &= mask_ - 1;
+    return at;
+  }
+
+ private:
+  unsigned Mask() const {
+    const char* p = text_.data() + block_;
+#ifdef __SSE2__
+    if (block_ + 16 <= text_.size()) {
+      const __m128i bytes =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      return static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+    }
+#endif
+    unsigned mask = 0;
+    const std::size_t n = std::min<std::size_t>(16, text_.size() - block_);
+    for (std::size_t i = 0; i < n; ++i) mask |= unsigned{p[i] == '\n'} << i;
+    return mask;
+  }
+
+  std::string_view text_;
+  std::size_t block_;
+  unsigned mask_;
+};
+
 // The units of a and b compared in order, bytes taken as unsigned.
 int Compare(std::string_view a, std::u16string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
@@ -261,8 +309,8 @@ bool VendorTable::FindRuns() const {
   bool sorted = true;
   std::string_view last;  // the previous record's prefix in the run
   std::size_t start = text_start_;
-  for (std::size_t at = all.find('\n', start); at != all.npos;
-       at = all.find('\n', at + 1)) {
+  LineFeeds feeds(all, start);
+  for (std::size_t at = feeds.Next(); at != all.npos; at = feeds.Next()) {
     if (at == text_start_ || all[at - 1] != '\r') continue;
     ++lines_;
     const std::string_view line = all.substr(start, at - 1 - start);
@@ -311,8 +359,8 @@ void VendorTable::Hash() const {
   const std::string_view all(bytes_.get(), bytes_size_);
   char16_t buffer[kLongestPrefix];
   std::size_t start = text_start_;
-  for (std::size_t at = all.find('\n', start); at != all.npos;
-       at = all.find('\n', at + 1)) {
+  LineFeeds feeds(all, start);
+  for (std::size_t at = feeds.Next(); at != all.npos; at = feeds.Next()) {
     if (at == text_start_ || all[at - 1] != '\r') continue;
     const std::string_view line = all.substr(start, at - 1 - start);
     if (!line.starts_with('#')) Insert(start, PrefixOf(line, buffer));
