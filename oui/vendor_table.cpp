@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <stdexcept>
 
