@@ -1,7 +1,9 @@
 // Loading the shipped vendor table and looking addresses up in it.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "oui.h"
 
@@ -63,6 +65,51 @@ BENCHMARK(BM_FindVendorFirst)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FindVendorLast)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FindVendor36Bit)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FindVendorMiss)->Unit(benchmark::kMicrosecond);
+
+// Tables that were slow to load before: one line without CR LF, and short
+// records in no order. Both must grow linearly with the file.
+void LoadMade(benchmark::State& state, const std::string& unit) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("norvane-bench-" + std::to_string(state.range(0)));
+  {
+    std::string bytes;
+    for (std::size_t i = 0; bytes.size() < std::size_t(state.range(0)); ++i) {
+      bytes += unit;
+      // Short records in no order: a prefix from the counter, mixed.
+      if (unit.empty()) {
+        char line[16];
+        std::snprintf(line, sizeof line, "%06X\r\n",
+                      unsigned(i * 2654435761u) & 0xFFFFFF);
+        bytes += line;
+      }
+    }
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) std::abort();
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+  norvane::VendorTable table;
+  for (auto _ : state) {
+    if (norvane::ReadTable(path, table)) std::abort();
+    benchmark::DoNotOptimize(table.Find(u"00-0C-29-3A-4B-5C"));
+  }
+  state.SetComplexityN(state.range(0));
+  std::filesystem::remove(path);
+}
+void BM_LoadOneLine(benchmark::State& s) {
+  LoadMade(s, std::string(4096, 'x'));
+}
+void BM_LoadUnsorted(benchmark::State& s) { LoadMade(s, ""); }
+BENCHMARK(BM_LoadOneLine)
+    ->RangeMultiplier(4)
+    ->Range(1 << 20, 16 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+BENCHMARK(BM_LoadUnsorted)
+    ->RangeMultiplier(4)
+    ->Range(1 << 20, 16 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 }  // namespace
 

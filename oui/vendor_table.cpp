@@ -349,10 +349,9 @@ bool VendorTable::FindRuns() const {
 }
 
 void VendorTable::Hash() const {
-  // About one record in 32 bytes, the slots at most half full; they grow
-  // when that is passed.
+  // Room for every line at most half full, so that they are placed once.
   std::size_t capacity = 16;
-  while (capacity < bytes_size_ / 32) capacity *= 2;
+  while (capacity < 2 * lines_) capacity *= 2;
   slots_.assign(capacity, 0);
 
   const std::string_view all(bytes_.get(), bytes_size_);
