@@ -141,7 +141,6 @@ class VendorTable {
   // The start of every 16th record of a run.
   mutable std::vector<std::uint32_t> fences_;
   mutable std::vector<std::uint32_t> slots_;
-  mutable std::size_t used_ = 0;
   // Line starts, made when a line is first asked for by its number.
   mutable std::vector<std::uint32_t> starts_;
 

@@ -434,19 +434,6 @@ void VendorTable::Insert(std::size_t start, Prefix key) const {
       return;  // an earlier record has this prefix
   }
   slots_[at] = tag | static_cast<std::uint32_t>(start + 1);
-  if (++used_ * 2 <= slots_.size()) return;
-
-  // Half full: twice the room, every record placed again.
-  std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
-  slots.swap(slots_);
-  const std::size_t wider = slots_.size() - 1;
-  for (const std::uint32_t slot : slots) {
-    if (slot == 0) continue;
-    std::size_t to =
-        HashOf(PrefixOf(LineAt((slot & kStartMask) - 1), buffer)) & wider;
-    while (slots_[to] != 0) to = (to + 1) & wider;
-    slots_[to] = slot;
-  }
 }
 
 std::size_t VendorTable::Lookup(Prefix key, std::size_t columns) const {
