@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "read_file.h"
 
 namespace norvane::registry {
 namespace {
 
 std::string ReadData(const std::string& name) {
-  std::ifstream file(NORVANE_REGISTRY_DATA "/" + name, std::ios::binary);
-  EXPECT_TRUE(file) << name;
-  return {std::istreambuf_iterator<char>(file), {}};
+  const std::string bytes = test::ReadFile(NORVANE_REGISTRY_DATA "/" + name);
+  EXPECT_FALSE(bytes.empty()) << name;
+  return bytes;
 }
 
 // Each input's NAME.table is the table oui-convert made from it with

@@ -3,23 +3,19 @@
 // block, the longest block winning.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <string>
 
 #include "oui.h"
+#include "read_file.h"
 #include "reference.h"
 #include "text.h"
 
 namespace norvane {
 namespace {
 
-std::string Read(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), {}};
-}
+std::string Read(const std::string& path) { return test::ReadFile(path); }
 
 // An address inside the block of a prefix of 8, 10 or 13 characters.
 std::u16string InBlock(const std::u16string& prefix) {
