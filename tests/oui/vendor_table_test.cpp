@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #ifdef _WIN32
@@ -132,7 +133,9 @@ TEST_F(TableDir, EveryLineOfALongTableIsFound) {
 // Western one a character a byte, a Japanese one (Shift JIS) with two bytes
 // to some characters. The suite runs under both (tests/oui/CMakeLists.txt).
 TEST_F(TableDir, LegacyTablesThroughTheAnsiCodePage) {
-  std::printf("ANSI code page %u\n", GetACP());
+  // The Wine runs name the code page they set up.
+  if (const char* expected = std::getenv("NORVANE_EXPECT_ACP"))
+    ASSERT_EQ(GetACP(), std::stoul(expected));
   if (GetACP() == 1252) {
     const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
                               std::string(11, ' ') + "Caf\xE9 \x80\r\n" +
