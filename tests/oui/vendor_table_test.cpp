@@ -134,8 +134,9 @@ TEST_F(TableDir, EveryLineOfALongTableIsFound) {
 // to some characters. The suite runs under both (tests/oui/CMakeLists.txt).
 TEST_F(TableDir, LegacyTablesThroughTheAnsiCodePage) {
   // The Wine runs name the code page they set up.
-  if (const char* expected = std::getenv("NORVANE_EXPECT_ACP"))
+  if (const char* expected = std::getenv("NORVANE_EXPECT_ACP")) {
     ASSERT_EQ(GetACP(), std::stoul(expected));
+  }
   if (GetACP() == 1252) {
     const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
                               std::string(11, ' ') + "Caf\xE9 \x80\r\n" +
