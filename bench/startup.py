@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Start-up time and peak memory of the window program, with the shipped
-vendor table and with an empty one, measured in the same run.
+"""Start-up time and peak memory of the window program and of norvane-cli,
+with the shipped vendor table and with an empty one, measured in the same
+run.
 
     python3 bench/startup.py [BINDIR] [--runs N]
 
-BINDIR holds norvane and oui.ieee (default build/release/bin). Each run
-starts a fresh copy of the program on a private Xvfb server and measures
-from the moment it is spawned to the moment the X server maps its window
-(the window is shown), then ends it and reads its peak resident memory from
-the kernel's accounting of the finished process. Runs alternate between the
-two tables so that both see the same machine state. Nothing is queried: the
-program is never clicked.
+BINDIR holds norvane, norvane-cli and oui.ieee (default build/release/bin).
+Each window run starts a fresh copy of the program on a private Xvfb server
+and measures from the moment it is spawned to the moment the X server maps
+its window (the window is shown), then ends it and reads its peak resident
+memory from the kernel's accounting of the finished process. Each
+norvane-cli run is the whole process for one address it refuses without a
+query ("not-an-address"): it loads the table, looks the error text up and
+exits. Runs alternate between the two tables so that both see the same
+machine state. Nothing is sent to any network.
 """
 
 import argparse
@@ -108,6 +111,32 @@ def one_run(xlib, dpy, program, env):
     return (shown - start) / 1e6, usage.ru_maxrss / 1024  # ms, MiB
 
 
+def cli_run(program):
+    start = time.monotonic_ns()
+    pid = os.posix_spawn(program, [program, 'not-an-address'], {},
+                         file_actions=[
+                             (os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0)])
+    _, _, usage = os.wait4(pid, 0)
+    return (time.monotonic_ns() - start) / 1e6, usage.ru_maxrss / 1024
+
+
+def report(title, results, target):
+    print(title)
+    print(f'{"":6} {"median ms":>10} {"min ms":>8} {"max ms":>8}'
+          f' {"peak RSS MiB":>13}')
+    medians = {}
+    memory = {}
+    for name, runs in results.items():
+        times = [t for t, _ in runs]
+        memory[name] = statistics.median(m for _, m in runs)
+        medians[name] = statistics.median(times)
+        print(f'{name:6} {medians[name]:10.2f} {min(times):8.2f}'
+              f' {max(times):8.2f} {memory[name]:13.1f}')
+    ratio = medians['full'] / medians['empty']
+    print(f'full / empty: {ratio:.3f} (target at most {target}),'
+          f' peak memory {memory["full"] - memory["empty"]:+.1f} MiB')
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('bindir', nargs='?', default='build/release/bin')
@@ -119,16 +148,19 @@ def main():
     try:
         table = os.path.join(args.bindir, 'oui.ieee')
         programs = {}
+        clis = {}
         for name in ('full', 'empty'):
             folder = os.path.join(work, name)
             os.mkdir(folder)
-            shutil.copy2(os.path.join(args.bindir, 'norvane'), folder)
+            for program in ('norvane', 'norvane-cli'):
+                shutil.copy2(os.path.join(args.bindir, program), folder)
             target = os.path.join(folder, 'oui.ieee')
             if name == 'full':
                 shutil.copy2(table, target)
             else:
                 open(target, 'wb').close()
             programs[name] = os.path.join(folder, 'norvane')
+            clis[name] = os.path.join(folder, 'norvane-cli')
 
         server, display = start_xvfb()
         env = {k: v for k, v in os.environ.items() if k != 'WAYLAND_DISPLAY'}
@@ -150,19 +182,17 @@ def main():
         for _ in range(args.runs):
             for name in programs:
                 results[name].append(one_run(xlib, dpy, programs[name], env))
+        cli_results = {'full': [], 'empty': []}
+        for name in clis:
+            cli_run(clis[name])
+        for _ in range(args.runs * 5):
+            for name in clis:
+                cli_results[name].append(cli_run(clis[name]))
 
-        print(f'table: {os.path.getsize(table)} bytes, {args.runs} runs each')
-        print(f'{"":6} {"median ms":>10} {"min ms":>8} {"max ms":>8}'
-              f' {"peak RSS MiB":>13}')
-        medians = {}
-        for name, runs in results.items():
-            times = [t for t, _ in runs]
-            memory = statistics.median(m for _, m in runs)
-            medians[name] = statistics.median(times)
-            print(f'{name:6} {medians[name]:10.1f} {min(times):8.1f}'
-                  f' {max(times):8.1f} {memory:13.1f}')
-        ratio = medians['full'] / medians['empty']
-        print(f'full / empty start-up: {ratio:.3f} (target below 1.25)')
+        print(f'table: {os.path.getsize(table)} bytes, {args.runs} window runs'
+              f' and {args.runs * 5} norvane-cli runs each')
+        report('window start-up', results, 1.10)
+        report('norvane-cli, one refused address', cli_results, 2)
     finally:
         if server:
             server.terminate()

@@ -1,40 +1,46 @@
-// Loads arbitrary bytes as the vendor table and looks up addresses in it.
-#include <unistd.h>
-
+// Holds the vendor table against the plain way of reading it: arbitrary
+// bytes as the table, arbitrary texts as addresses, the same lines and the
+// same answers as decoding the whole file, cutting it with SplitText and
+// scanning the lines in order.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
+#include <string_view>
 
 #include "oui.h"
-
-namespace {
-
-const std::filesystem::path& TablePath() {
-  static const std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("norvane-fuzz-" + std::to_string(::getpid()) + ".ieee");
-  return path;
-}
-
-}  // namespace
+#include "reference.h"
+#include "text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
-  std::ofstream(TablePath(), std::ios::binary | std::ios::trunc) << bytes;
-  if (norvane::ReadTable(TablePath(), norvane::OUIList)) std::abort();
-  if (norvane::OUIList.empty()) std::abort();
+  // First byte: how many of the next bytes are an address text (UTF-8);
+  // the rest is the table.
+  if (size < 1) return 0;
+  const std::string_view all(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::size_t address_bytes =
+      std::min<std::size_t>(data[0] % 32, all.size());
+  const std::u16string address =
+      norvane::DecodeUtf8(all.substr(0, address_bytes));
+  const std::string_view bytes = all.substr(address_bytes);
 
-  // The first record's own prefix must find a vendor no longer than it.
-  for (const auto& line : norvane::OUIList) {
-    if (!line.empty() && line.front() == u'#') continue;
-    const std::u16string vendor = norvane::FindVendor(line);
-    if (vendor.size() > line.size()) std::abort();
-    break;
+  const auto table = norvane::VendorTable::FromBytes(bytes);
+  const auto lines = norvane::reference::Lines(bytes);
+  if (table.size() != lines.size()) std::abort();
+
+  const auto same = [&](std::u16string_view mac) {
+    if (table.Find(mac) != norvane::reference::Find(lines, mac)) std::abort();
+  };
+  same(address);
+  // Addresses made from the table's own lines reach its records.
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (table[i] != lines[i]) std::abort();
+    if (i < 64) {
+      same(lines[i]);
+      same(lines[i].substr(0, 8) + address);
+      same(lines[i].substr(0, 10) + address);
+      same(lines[i].substr(0, 13) + address);
+    }
   }
-  norvane::FindVendor(u"00-0C-29-3A-4B-5C");
-  norvane::FindVendor(u"Error: Gagal memanggil SendARP()");
-  norvane::FindVendor(u"");
   return 0;
 }

@@ -1,27 +1,170 @@
+#include "text.h"
+
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
-#include "oui.h"
-
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 namespace norvane {
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
+// Eight bytes at p, all below 0x80.
+bool AsciiWord(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return (word & 0x8080808080808080u) == 0;
+}
 
 }  // namespace
 
+std::size_t Utf8SequenceAt(std::string_view bytes, std::size_t pos,
+                           char32_t& code_point) {
+  const auto byte = [&](std::size_t i) {
+    return static_cast<unsigned char>(bytes[i]);
+  };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) {
+    code_point = lead;
+    return 1;
+  }
+  // The range the second byte must fall in keeps out overlong forms,
+  // surrogates and values past U+10FFFF.
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (pos + length > bytes.size()) return 0;
+  if (byte(pos + 1) < low || byte(pos + 1) > high) return 0;
+  char32_t value = lead & (0x7F >> length);
+  value = (value << 6) | (byte(pos + 1) & 0x3F);
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((byte(pos + i) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(pos + i) & 0x3F);
+  }
+  code_point = value;
+  return length;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    if (i + 8 <= bytes.size() && AsciiWord(p + i)) {
+      i += 8;
+      continue;
+    }
+    char32_t c;
+    const std::size_t n = Utf8SequenceAt(bytes, i, c);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+void DecodeUtf8(std::string_view bytes, std::u16string& out) {
+  // Never more units than bytes: write into a buffer of that size and cut it
+  // to length at the end.
+  out.resize(bytes.size());
+  char16_t* o = out.data();
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    // Plain ASCII, which is nearly all of a vendor table, eight at a time.
+    if (i + 8 <= bytes.size() && AsciiWord(p + i)) {
+      for (int k = 0; k < 8; ++k) *o++ = p[i + k];
+      i += 8;
+      continue;
+    }
+    char32_t c;
+    const std::size_t n = Utf8SequenceAt(bytes, i, c);
+    if (n == 0) {
+      *o++ = static_cast<char16_t>(kReplacementCharacter);
+      ++i;
+    } else if (c < 0x10000) {
+      *o++ = static_cast<char16_t>(c);
+      i += n;
+    } else {  // four bytes give two units
+      c -= 0x10000;
+      *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      i += n;
+    }
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+}
+
+std::u16string DecodeUtf8(std::string_view bytes) {
+  std::u16string out;
+  DecodeUtf8(bytes, out);
+  return out;
+}
+
+void AppendUtf16(char32_t code_point, std::u16string& out) {
+  if (code_point < 0x10000) {
+    out += static_cast<char16_t>(code_point);
+  } else {
+    code_point -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (code_point >> 10));
+    out += static_cast<char16_t>(0xDC00 + (code_point & 0x3FF));
+  }
+}
+
+std::optional<char32_t> NextCodePoint(std::u16string_view text,
+                                      std::size_t& pos) {
+  const char32_t c = text[pos++];
+  if (c < 0xD800 || c > 0xDFFF) return c;
+  if (c <= 0xDBFF && pos < text.size() && text[pos] >= 0xDC00 &&
+      text[pos] <= 0xDFFF) {
+    return 0x10000 + ((c - 0xD800) << 10) + (text[pos++] - 0xDC00);
+  }
+  return std::nullopt;
+}
+
+void AppendUtf8(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::string ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();)
+    AppendUtf8(NextCodePoint(text, i).value_or(kReplacementCharacter), out);
+  return out;
+}
+
 #ifdef _WIN32
 
-void DecodeSystemText(std::string_view bytes, std::u16string& out) {
+void DecodeAnsi(std::string_view bytes, std::u16string& out) {
   out.clear();
   if (bytes.empty()) return;
   if (bytes.size() > static_cast<std::size_t>(INT_MAX))
@@ -33,129 +176,18 @@ void DecodeSystemText(std::string_view bytes, std::u16string& out) {
                       reinterpret_cast<wchar_t*>(out.data()), wide);
 }
 
-std::filesystem::path ProgramDirectory() {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(),
-                                       static_cast<DWORD>(buffer.size()));
-    if (n < buffer.size()) {
-      buffer.resize(n);
-      break;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-  return std::filesystem::path(buffer).parent_path();
+std::u16string DecodeSystemText(std::string_view bytes) {
+  std::u16string out;
+  DecodeAnsi(bytes, out);
+  return out;
 }
 
 #else
 
-void DecodeSystemText(std::string_view bytes, std::u16string& out) {
-  // Never more characters than bytes: write into a buffer of that size and
-  // cut it to length at the end.
-  out.resize(bytes.size());
-  char16_t* o = out.data();
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    // Plain ASCII, which is nearly all of a vendor table, eight at a time.
-    while (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if (word & 0x8080808080808080u) break;
-      for (int k = 0; k < 8; ++k) *o++ = p[i + k];
-      i += 8;
-    }
-    if (i == n) break;
-    const unsigned char b = p[i];
-    if (b < 0x80) {
-      *o++ = b;
-      ++i;
-      continue;
-    }
-    // Length of the sequence and the range its second byte must fall in, so
-    // that overlong forms, surrogates and values past U+10FFFF are refused.
-    std::size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    char32_t c = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      len = 2, c = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      len = 3, c = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      len = 4, c = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    }
-    bool valid = len != 0 && i + len <= n && p[i + 1] >= lo && p[i + 1] <= hi;
-    for (std::size_t k = 2; valid && k < len; ++k)
-      valid = (p[i + k] & 0xC0) == 0x80;
-    if (!valid) {
-      // One replacement per offending byte: later records keep their columns.
-      *o++ = kReplacement;
-      ++i;
-      continue;
-    }
-    for (std::size_t k = 1; k < len; ++k) c = (c << 6) | (p[i + k] & 0x3F);
-    // A four-byte sequence gives two characters, never more than its bytes.
-    if (c < 0x10000) {
-      *o++ = static_cast<char16_t>(c);
-    } else {
-      c -= 0x10000;
-      *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
-      *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    }
-    i += len;
-  }
-  out.resize(static_cast<std::size_t>(o - out.data()));
-}
-
-std::filesystem::path ProgramDirectory() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return exe.parent_path();
+std::u16string DecodeSystemText(std::string_view bytes) {
+  return DecodeUtf8(bytes);
 }
 
 #endif
-
-std::u16string DecodeSystemText(std::string_view bytes) {
-  std::u16string out;
-  DecodeSystemText(bytes, out);
-  return out;
-}
-
-std::string ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;  // a lone surrogate has no UTF-8 form
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 }  // namespace norvane

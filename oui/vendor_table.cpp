@@ -1,21 +1,29 @@
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <stdexcept>
 
 #include "oui.h"
+#include "text.h"
+
+#include <sys/stat.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <sys/stat.h>
+#include <sys/mman.h>
 #endif
 
 namespace norvane {
 
-std::vector<std::u16string> OUIList;
+VendorTable OUIList;
 
 namespace {
 
@@ -25,12 +33,8 @@ constexpr char16_t kUnreadableText[] =
     u"Critical Error! oui.ieee can't be read: ";
 constexpr char16_t kUnreadableTitle[] = u"ERROR: Can't Read File";
 
-void PrintTableError(const TableError& error) {
-  std::fprintf(stderr, "%s: %s\n", ToUtf8(error.title).c_str(),
-               ToUtf8(error.message).c_str());
-}
-
-TableErrorHandler table_error_handler = PrintTableError;
+// The name starts at column 25.
+constexpr std::size_t kNameColumn = 24;
 
 TableError Unreadable(const std::u16string& reason) {
   return {kUnreadableText + reason, kUnreadableTitle};
@@ -38,6 +42,14 @@ TableError Unreadable(const std::u16string& reason) {
 
 TableError Unreadable(int error_number) {
   return Unreadable(DecodeSystemText(std::strerror(error_number)));
+}
+
+TableError TooLarge(std::uint64_t max_bytes) {
+  const bool mebibytes = max_bytes % (1 << 20) == 0;
+  const std::string size =
+      std::to_string(mebibytes ? max_bytes >> 20 : max_bytes) +
+      (mebibytes ? " MiB" : " bytes");
+  return Unreadable(u"the file is larger than " + DecodeUtf8(size));
 }
 
 struct FileCloser {
@@ -52,64 +64,437 @@ std::FILE* OpenForReading(const std::filesystem::path& path) {
 #endif
 }
 
-constexpr std::string_view kBreak = "\r\n";
-constexpr std::size_t kBlock = 1 << 15;
-
-// Reads the file from its start to its end a block at a time, handing each
-// block to take. Returns false on a read error.
-template <typename Take>
-bool ReadBlocks(std::FILE* file, std::string& block, Take take) {
-  std::rewind(file);
-  for (;;) {
-    block.resize(kBlock);
-    block.resize(std::fread(block.data(), 1, kBlock, file));
-    const bool end = block.size() < kBlock;
-    if (end && std::ferror(file)) return false;
-    take(block, end);
-    if (end) return true;
-  }
+// The file's size now that it is open; false on failure.
+bool SizeOf(std::FILE* file, std::uint64_t& size) {
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (_fstat64(_fileno(file), &st) != 0) return false;
+#else
+  struct stat st {};
+  if (::fstat(fileno(file), &st) != 0) return false;
+#endif
+  size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  return true;
 }
 
-// Cuts the file into lines at CR LF, decoding a block of whole lines at a
-// time, so that neither the file's bytes nor its whole text are ever held
-// at once. Neither byte of a CR LF pair is ever part of a multi-byte
-// character, so cutting the bytes there first gives the very lines that
-// decoding everything first would. Returns false on a read error.
-bool ReadLines(std::FILE* file, std::vector<std::u16string>& list) {
-  std::string block;
-  // A first pass counts the lines, so that the list is allocated once.
-  std::size_t lines = 1;
-  bool carriage_return = false;
-  const bool counted = ReadBlocks(file, block, [&](std::string_view b, bool) {
-    if (b.empty()) return;
-    if (carriage_return && b.front() == '\n') ++lines;
-    for (auto at = b.find(kBreak); at != b.npos; at = b.find(kBreak, at + 2))
-      ++lines;
-    carriage_return = b.back() == '\r';
-  });
-  if (!counted) return false;
-  list.reserve(lines);
+std::uint64_t Load8(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
 
-  std::string pending;  // the bytes after the last line break seen
-  std::u16string text;
-  std::size_t count = 0;
-  return ReadBlocks(file, block, [&](std::string_view b, bool end) {
-    pending += b;
-    std::size_t cut = pending.size();
-    if (!end) {
-      const auto last = pending.rfind(kBreak);
-      if (last == pending.npos) return;
-      cut = last + kBreak.size();
-    } else if (pending.empty() && count > 0) {
-      return;  // the file ended with a line break
-    }
-    DecodeSystemText(std::string_view(pending).substr(0, cut), text);
-    SplitText(text, u"\r\n", list, count);
-    pending.erase(0, cut);
+bool IsAscii(std::string_view bytes) {
+  // Eight bytes at a time, the last eight overlapping if need be.
+  if (bytes.size() >= 8) {
+    std::uint64_t any = Load8(bytes.data() + bytes.size() - 8);
+    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8)
+      any |= Load8(bytes.data() + i);
+    return (any & 0x8080808080808080u) == 0;
+  }
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x80;
   });
+}
+
+// Whether a comes before b or equals it, bytes taken as unsigned: the first
+// eight at once, as one big-endian number each.
+bool NotAfter(std::string_view a, std::string_view b) {
+  if (a.size() >= 8 && b.size() >= 8) {
+    const std::uint64_t x = Load8(a.data()), y = Load8(b.data());
+    if (x != y) {
+      const auto big = [](std::uint64_t v) {
+        std::uint64_t r = 0;
+        for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFF);
+        return r;
+      };
+      return big(x) < big(y);
+    }
+    a.remove_prefix(8);
+    b.remove_prefix(8);
+  }
+  return a <= b;
+}
+
+// Whether bytes that are not valid UTF-8 go through the ANSI code page;
+// drops a byte order mark from bytes.
+bool TakesAnsi(std::string_view& bytes) {
+  if (bytes.starts_with(kUtf8ByteOrderMark)) {
+    bytes.remove_prefix(kUtf8ByteOrderMark.size());
+    return false;
+  }
+#ifdef _WIN32
+  return !IsValidUtf8(bytes);
+#else
+  return false;
+#endif
+}
+
+// Four characters at a time, each step mixed by a multiplication, and the
+// bits at the end mixed so that the low ones that pick a slot depend on all.
+std::uint64_t HashOf(std::u16string_view key) {
+  std::uint64_t h = key.size();
+  for (std::size_t i = 0; i < key.size(); i += 4) {
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < 4 && i + k < key.size(); ++k)
+      word |= std::uint64_t{key[i + k]} << (16 * k);
+    h = (h ^ word) * 0x9E3779B97F4A7C15u;
+    h ^= h >> 29;
+  }
+  h *= 0xFF51AFD7ED558CCDu;
+  return h ^ (h >> 32);
+}
+
+// A slot holds a record's start + 1 in its low bits (0: free) and a few
+// bits of its prefix's hash above them, to pass most other records unread.
+constexpr unsigned kStartBits = 27;
+constexpr std::uint32_t kStartMask = (std::uint32_t{1} << kStartBits) - 1;
+
+std::uint32_t Tag(std::uint64_t hash) {
+  return static_cast<std::uint32_t>(hash >> (64 - (32 - kStartBits)))
+         << kStartBits;
 }
 
 }  // namespace
+
+std::u16string DecodeTableText(std::string_view bytes) {
+  std::u16string text;
+#ifdef _WIN32
+  if (TakesAnsi(bytes)) {
+    DecodeAnsi(bytes, text);
+    return text;
+  }
+#else
+  TakesAnsi(bytes);
+#endif
+  DecodeUtf8(bytes, text);
+  return text;
+}
+
+VendorTable::VendorTable(std::initializer_list<std::u16string> lines) {
+  std::string bytes;
+  for (const std::u16string& line : lines) bytes += ToUtf8(line) + "\r\n";
+  *this = FromBytes(bytes);
+}
+
+VendorTable VendorTable::FromBytes(std::string_view bytes) {
+  Buffer buffer = Allocate(bytes.size() + 2);
+  std::copy(bytes.begin(), bytes.end(), buffer.get());
+  return VendorTable(std::move(buffer), bytes.size());
+}
+
+void ReleaseTableBytes::operator()(char* bytes) const {
+#ifndef _WIN32
+  if (mapped != 0) {
+    ::munmap(bytes, mapped);
+    return;
+  }
+#endif
+  delete[] bytes;
+}
+
+VendorTable::Buffer VendorTable::Allocate(std::size_t size) {
+#ifndef _WIN32
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (size >= kHuge) {
+    const std::size_t length = (size + 4095) & ~std::size_t{4095};
+    void* const map = ::mmap(nullptr, length + kHuge, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map != MAP_FAILED) {
+      // Keep length bytes from the first 2 MiB boundary.
+      const auto base = reinterpret_cast<std::uintptr_t>(map);
+      const std::uintptr_t start = (base + kHuge - 1) & ~(kHuge - 1);
+      if (start > base) ::munmap(map, start - base);
+      const std::uintptr_t tail = base + length + kHuge - (start + length);
+      if (tail > 0) ::munmap(reinterpret_cast<void*>(start + length), tail);
+      auto* bytes = reinterpret_cast<char*>(start);
+      ::madvise(bytes, length / kHuge * kHuge, MADV_HUGEPAGE);
+      return Buffer(bytes, ReleaseTableBytes{length});
+    }
+  }
+#endif
+  return Buffer(new char[size], ReleaseTableBytes{});
+}
+
+VendorTable::VendorTable(Buffer bytes, std::size_t size)
+    : bytes_(std::move(bytes)), bytes_size_(size) {
+  // Offsets have 27 bits: twice the largest table read.
+  if (size > kStartMask - 3) throw std::length_error("table too large");
+  // The last line always ends with CR LF, as the splitter makes it.
+  if (!std::string_view(bytes_.get(), bytes_size_).ends_with("\r\n")) {
+    bytes_[bytes_size_++] = '\r';
+    bytes_[bytes_size_++] = '\n';
+  }
+}
+
+namespace {
+
+// The line feeds of a text in order, found sixteen bytes at a time.
+class LineFeeds {
+ public:
+  LineFeeds(std::string_view text, std::size_t from)
+      : text_(text), block_(from & ~std::size_t{15}) {
+    mask_ = block_ < text_.size() ? Mask() & (~0u << (from & 15)) : 0;
+  }
+
+  // The next line feed's position, or npos.
+  std::size_t Next() {
+    while (mask_ == 0) {
+      block_ += 16;
+      if (block_ >= text_.size()) return std::string_view::npos;
+      mask_ = Mask();
+    }
+    const std::size_t at =
+        block_ + static_cast<std::size_t>(std::countr_zero(mask_));
+    mask_ &= mask_ - 1;
+    return at;
+  }
+
+ private:
+  unsigned Mask() const {
+    const char* p = text_.data() + block_;
+#ifdef __SSE2__
+    if (block_ + 16 <= text_.size()) {
+      const __m128i bytes =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      return static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+    }
+#endif
+    unsigned mask = 0;
+    const std::size_t n = std::min<std::size_t>(16, text_.size() - block_);
+    for (std::size_t i = 0; i < n; ++i) mask |= unsigned{p[i] == '\n'} << i;
+    return mask;
+  }
+
+  std::string_view text_;
+  std::size_t block_;
+  unsigned mask_;
+};
+
+// The units of a and b compared in order, bytes taken as unsigned.
+int Compare(std::string_view a, std::u16string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t x = static_cast<unsigned char>(a[i]);
+    if (x != b[i]) return x < b[i] ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// The prefix of a line whose first 13 bytes are ASCII, and its columns.
+std::string_view AsciiPrefix(std::string_view line, std::size_t& columns) {
+  columns = 8;
+  if (line.size() > 8 && line[8] == '-')
+    columns = line.size() > 11 && line[11] == '-' ? 13 : 10;
+  return line.substr(0, columns);
+}
+
+}  // namespace
+
+void VendorTable::Index() const {
+  if (indexed_) return;
+  indexed_ = true;
+  const std::string_view all(bytes_.get(), bytes_size_);
+  std::string_view text = all;
+  ansi_ = TakesAnsi(text);
+  text_start_ = all.size() - text.size();
+  if (!FindRuns()) Hash();
+}
+
+bool VendorTable::FindRuns() const {
+  // One pass over the lines: they are counted, and the records gathered
+  // into runs while they come in order.
+  const std::string_view all(bytes_.get(), bytes_size_);
+  bool sorted = true;
+  std::string_view last;  // the previous record's prefix in the run
+  std::size_t start = text_start_;
+  LineFeeds feeds(all, start);
+  for (std::size_t at = feeds.Next(); at != all.npos; at = feeds.Next()) {
+    if (at == text_start_ || all[at - 1] != '\r') continue;
+    ++lines_;
+    const std::string_view line = all.substr(start, at - 1 - start);
+    const std::size_t next = at + 1;
+    if (!sorted || line.starts_with('#')) {
+      last = {};
+      start = next;
+      continue;
+    }
+    std::size_t columns;
+    const std::string_view prefix = AsciiPrefix(line, columns);
+    if (!IsAscii(line.substr(0, kLongestPrefix))) {
+      sorted = false;
+    } else if (!runs_.empty() && runs_.back().end == start &&
+               runs_.back().columns == columns && NotAfter(last, prefix)) {
+      Run& run = runs_.back();
+      run.end = next;
+      if (run.records++ % kFenceEvery == 0) {
+        fences_.push_back(static_cast<std::uint32_t>(start));
+        run.fences_end = fences_.size();
+      }
+    } else if (runs_.size() == kMostRuns) {
+      sorted = false;
+    } else {
+      fences_.push_back(static_cast<std::uint32_t>(start));
+      runs_.push_back(
+          {start, next, columns, 1, fences_.size() - 1, fences_.size()});
+    }
+    last = prefix;
+    start = next;
+  }
+  if (!sorted) {
+    runs_.clear();
+    fences_.clear();
+  }
+  return sorted;
+}
+
+void VendorTable::Hash() const {
+  // Room for every line at most half full, so that they are placed once.
+  std::size_t capacity = 16;
+  while (capacity < 2 * lines_) capacity *= 2;
+  slots_.assign(capacity, 0);
+
+  const std::string_view all(bytes_.get(), bytes_size_);
+  char16_t buffer[kLongestPrefix];
+  std::size_t start = text_start_;
+  LineFeeds feeds(all, start);
+  for (std::size_t at = feeds.Next(); at != all.npos; at = feeds.Next()) {
+    if (at == text_start_ || all[at - 1] != '\r') continue;
+    const std::string_view line = all.substr(start, at - 1 - start);
+    if (!line.starts_with('#')) Insert(start, PrefixOf(line, buffer));
+    start = at + 1;
+  }
+}
+
+std::size_t VendorTable::Search(const Run& run, Prefix key) const {
+  // Only the first characters of a line are compared: no need to find its
+  // end unless it ends among them.
+  const std::string_view all(bytes_.get(), bytes_size_);
+  std::size_t unused;
+  const auto compare = [&](std::size_t start) {
+    std::string_view head = all.substr(start, kLongestPrefix + 1);
+    head = head.substr(0, head.find("\r\n"));
+    return Compare(AsciiPrefix(head, unused), key);
+  };
+  const auto below = [&](std::size_t start) { return compare(start) < 0; };
+  // The last fence below key, then line by line to the first line that is
+  // not: at most a fence's worth of lines.
+  const auto first =
+      fences_.begin() + static_cast<std::ptrdiff_t>(run.fences_begin);
+  const auto last =
+      fences_.begin() + static_cast<std::ptrdiff_t>(run.fences_end);
+  const auto fence = std::partition_point(first, last, below);
+  std::size_t line = fence == first ? run.begin : *(fence - 1);
+  const std::size_t end = fence == last ? run.end : *fence;
+  while (line < end && below(line)) line += LineAt(line).size() + 2;
+  return line < run.end && compare(line) == 0 ? line : kNone;
+}
+
+std::string_view VendorTable::LineAt(std::size_t start) const {
+  const std::string_view all(bytes_.get(), bytes_size_);
+  return all.substr(start, all.find("\r\n", start) - start);
+}
+
+void VendorTable::Decode(std::string_view bytes, std::u16string& out) const {
+#ifdef _WIN32
+  if (ansi_) return DecodeAnsi(bytes, out);
+#endif
+  DecodeUtf8(bytes, out);
+}
+
+VendorTable::Prefix VendorTable::PrefixOf(std::string_view line,
+                                          char16_t* buffer) const {
+  std::size_t n = std::min(line.size(), kLongestPrefix);
+  if (IsAscii(line.substr(0, n))) {
+    std::copy_n(line.begin(), n, buffer);
+  } else {
+    // Thirteen characters never take more than four bytes each.
+    std::u16string text;
+    Decode(line.substr(0, 4 * kLongestPrefix), text);
+    n = std::min(text.size(), kLongestPrefix);
+    std::copy_n(text.begin(), n, buffer);
+  }
+  // XX-XX-XX, XX-XX-XX-X or XX-XX-XX-XX-X.
+  std::size_t length = 8;
+  if (n > 8 && buffer[8] == u'-')
+    length = n > 11 && buffer[11] == u'-' ? 13 : 10;
+  return {buffer, std::min(n, length)};
+}
+
+void VendorTable::Insert(std::size_t start, Prefix key) const {
+  const std::uint64_t hash = HashOf(key);
+  const std::uint32_t tag = Tag(hash);
+  const std::size_t mask = slots_.size() - 1;
+  char16_t buffer[kLongestPrefix];
+  std::size_t at = hash & mask;
+  for (; slots_[at] != 0; at = (at + 1) & mask) {
+    const std::uint32_t slot = slots_[at];
+    if ((slot & ~kStartMask) == tag &&
+        PrefixOf(LineAt((slot & kStartMask) - 1), buffer) == key)
+      return;  // an earlier record has this prefix
+  }
+  slots_[at] = tag | static_cast<std::uint32_t>(start + 1);
+}
+
+std::size_t VendorTable::Lookup(Prefix key, std::size_t columns) const {
+  for (const Run& run : runs_) {
+    if (run.columns != columns) continue;
+    const std::size_t found = Search(run, key);
+    if (found != kNone) return found;  // runs come in file order
+  }
+  if (slots_.empty()) return kNone;
+  const std::uint64_t hash = HashOf(key);
+  const std::uint32_t tag = Tag(hash);
+  const std::size_t mask = slots_.size() - 1;
+  char16_t buffer[kLongestPrefix];
+  for (std::size_t at = hash & mask; slots_[at] != 0; at = (at + 1) & mask) {
+    const std::uint32_t slot = slots_[at];
+    if ((slot & ~kStartMask) != tag) continue;
+    const std::size_t start = (slot & kStartMask) - 1;
+    if (PrefixOf(LineAt(start), buffer) == key) return start;
+  }
+  return kNone;
+}
+
+std::u16string VendorTable::operator[](std::size_t i) const {
+  Index();
+  if (starts_.empty() && lines_ > 0) {
+    const std::string_view all(bytes_.get(), bytes_size_);
+    starts_.reserve(lines_ + 1);
+    starts_.push_back(static_cast<std::uint32_t>(text_start_));
+    for (std::size_t at = all.find("\r\n", text_start_); at != all.npos;
+         at = all.find("\r\n", at + 2))
+      starts_.push_back(static_cast<std::uint32_t>(at + 2));
+  }
+  std::u16string line;
+  Decode(std::string_view(bytes_.get() + starts_[i],
+                          starts_[i + 1] - 2 - starts_[i]),
+         line);
+  return line;
+}
+
+std::u16string VendorTable::Find(std::u16string_view mac) const {
+  Index();
+  // Prefixes of different lengths never equal each other: at most one
+  // record of each length matches, and the first of them in the file wins.
+  std::size_t found = Lookup(mac.substr(0, 8), 8);
+  if (mac.size() > 8 && mac[8] == u'-') {
+    found = std::min(found, Lookup(mac.substr(0, 10), 10));
+    if (mac.size() > 11 && mac[11] == u'-')
+      found = std::min(found, Lookup(mac.substr(0, 13), 13));
+  }
+  if (found == kNone) return {};
+  const std::string_view bytes = LineAt(found);
+  std::u16string name;
+  if (IsAscii(bytes.substr(0, kNameColumn))) {
+    // One character a byte up to the name.
+    if (bytes.size() > kNameColumn) Decode(bytes.substr(kNameColumn), name);
+  } else {
+    Decode(bytes, name);
+    name.erase(0, std::min(name.size(), kNameColumn));
+  }
+  return name;
+}
 
 bool FileExists(const std::filesystem::path& path) {
 #ifdef _WIN32
@@ -124,51 +509,78 @@ bool FileExists(const std::filesystem::path& path) {
 }
 
 std::optional<TableError> ReadTable(const std::filesystem::path& path,
-                                    std::vector<std::u16string>& list) {
+                                    VendorTable& table,
+                                    std::uint64_t max_bytes) {
   if (!FileExists(path)) return TableError{kMissingText, kMissingTitle};
   try {
     errno = 0;
     std::unique_ptr<std::FILE, FileCloser> file(OpenForReading(path));
     if (!file) return Unreadable(errno);
+    // Only what the file held when it was opened: one that another process
+    // keeps writing to is not followed.
+    std::uint64_t size = 0;
+    if (!SizeOf(file.get(), size)) return Unreadable(errno);
+    if (size > max_bytes) return TooLarge(max_bytes);
 
-    // The file is read to its end rather than to a size taken before: it
-    // may change underneath, or not be a regular file any more.
-    std::vector<std::u16string> lines;
-    if (!ReadLines(file.get(), lines)) return Unreadable(errno ? errno : EIO);
-    list = std::move(lines);
+    // Room for the CR LF the table may add.
+    const auto n = static_cast<std::size_t>(size);
+    VendorTable::Buffer bytes = VendorTable::Allocate(n + 2);
+    std::size_t got = 0;
+    while (got < n) {
+      const std::size_t read =
+          std::fread(bytes.get() + got, 1, n - got, file.get());
+      if (read == 0) {
+        if (std::ferror(file.get())) return Unreadable(errno ? errno : EIO);
+        break;  // the file shrank since it was opened
+      }
+      got += read;
+    }
+    file.reset();
+    table = VendorTable(std::move(bytes), got);
     return std::nullopt;
   } catch (const std::bad_alloc&) {
     return Unreadable(u"not enough memory");
   } catch (const std::length_error&) {
-    return Unreadable(u"the file is too large");
+    return TooLarge(max_bytes);
   }
 }
 
-void SetTableErrorHandler(TableErrorHandler handler) {
-  table_error_handler = handler ? handler : PrintTableError;
-}
-
-void LoadOUIFrom(const std::filesystem::path& directory) {
+std::optional<TableError> LoadTable(const std::filesystem::path& directory) {
   // Without a known directory there is no table: the working directory is
   // never a stand-in for it.
-  const auto error = directory.empty()
-                         ? TableError{kMissingText, kMissingTitle}
-                         : ReadTable(directory / kTableFileName, OUIList);
-  if (!error) return;
-  table_error_handler(*error);
-  std::exit(kTableExitStatus);
+  if (directory.empty()) return TableError{kMissingText, kMissingTitle};
+  return ReadTable(directory / kTableFileName, OUIList);
 }
-
-void LoadOUI() { LoadOUIFrom(ProgramDirectory()); }
 
 std::u16string FindVendor(const std::u16string& mac) {
-  const std::u16string_view key = std::u16string_view(mac).substr(0, 8);
-  for (const std::u16string& line : OUIList) {
-    if (!line.empty() && line.front() == u'#') continue;
-    if (std::u16string_view(line).substr(0, 8) != key) continue;
-    return line.size() > 24 ? line.substr(24) : std::u16string();
-  }
-  return {};
+  return OUIList.Find(mac);
 }
+
+#ifdef _WIN32
+
+std::filesystem::path ProgramDirectory() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(),
+                                       static_cast<DWORD>(buffer.size()));
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::filesystem::path(buffer).parent_path();
+}
+
+#else
+
+std::filesystem::path ProgramDirectory() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return exe.parent_path();
+}
+
+#endif
 
 }  // namespace norvane

@@ -1,5 +1,6 @@
-// oui-convert: turns the IEEE MA-L registry (oui.txt, oui.csv or the npm
-// package oui-data's index.json) into the vendor table oui.ieee.
+// oui-convert: turns the IEEE registries (oui.txt, mam.txt, oui36.txt,
+// iab.txt, their CSV forms, or the npm package oui-data's index.json) into
+// the vendor table oui.ieee.
 
 #include <fstream>
 #include <iostream>
@@ -16,18 +17,23 @@ namespace {
 namespace registry = norvane::registry;
 
 constexpr std::string_view kUsage =
-    "usage: oui-convert [--format text|csv|json] [--source TEXT] "
-    "[--date TEXT]\n"
-    "                   [-o FILE] [INPUT]\n"
-    "Reads the IEEE MA-L registry from INPUT (standard input when it is\n"
-    "missing or \"-\") and writes the vendor table to FILE (standard output\n"
-    "when it is missing). The form is detected unless --format names it;\n"
-    "--source and --date go into the table's comment header.\n";
+    "usage: oui-convert [--date TEXT] [-o FILE]\n"
+    "                   [[--format text|csv|json] [--source TEXT] INPUT]...\n"
+    "Reads IEEE registries (MA-L, MA-M, MA-S, IAB) from each INPUT (standard\n"
+    "input when none is given, or for \"-\") and writes one vendor table of\n"
+    "them all to FILE (standard output when it is missing). Each input's\n"
+    "form is detected unless a --format before it names it; the --source\n"
+    "before each input and --date go into the table's comment header.\n";
+
+struct Input {
+  std::optional<registry::Format> format;
+  std::string source;
+  std::string path = "-";
+};
 
 struct Options {
-  std::optional<registry::Format> format;
-  registry::Provenance provenance;
-  std::string input = "-";
+  std::vector<Input> inputs;
+  std::string date;
   std::string output = "-";
 };
 
@@ -65,8 +71,8 @@ bool WriteAll(const std::string& path, const std::string& text) {
 
 int main(int argc, char** argv) {
   Options options;
+  Input next;  // --format and --source wait for their input
   const std::vector<std::string> args(argv + 1, argv + argc);
-  bool input_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const auto value = [&]() -> const std::string* {
@@ -81,59 +87,65 @@ int main(int argc, char** argv) {
       const std::string* text = value();
       if (text == nullptr) return UsageError(arg + " needs a value");
       if (arg == "--format") {
-        options.format = registry::ParseFormatName(*text);
-        if (!options.format) return UsageError("unknown form " + *text);
+        next.format = registry::ParseFormatName(*text);
+        if (!next.format) return UsageError("unknown form " + *text);
       } else if (arg == "--source") {
-        options.provenance.source = *text;
+        next.source = *text;
       } else if (arg == "--date") {
-        options.provenance.date = *text;
+        options.date = *text;
       } else {
         options.output = *text;
       }
     } else if (arg.size() > 1 && arg.front() == '-') {
       return UsageError("unknown option " + arg);
-    } else if (input_given) {
-      return UsageError("more than one input");
     } else {
-      options.input = arg;
-      input_given = true;
+      next.path = arg;
+      options.inputs.push_back(next);
+      next = Input();
     }
   }
+  if (options.inputs.empty()) options.inputs.push_back(next);
 
-  std::string input;
-  if (!ReadAll(options.input, input)) {
-    std::cerr << "oui-convert: cannot read " << options.input << "\n";
-    return 1;
+  registry::Provenance provenance{{}, options.date};
+  std::vector<registry::Record> records;
+  for (const Input& input : options.inputs) {
+    std::string text;
+    if (!ReadAll(input.path, text)) {
+      std::cerr << "oui-convert: cannot read " << input.path << "\n";
+      return 1;
+    }
+    const auto format =
+        input.format ? input.format : registry::DetectFormat(text);
+    if (!format) {
+      std::cerr << "oui-convert: cannot tell the form of " << input.path
+                << "; name it with --format\n";
+      return 1;
+    }
+    registry::ParseResult parsed;
+    try {
+      parsed = registry::Parse(text, *format);
+    } catch (const registry::FormatError& error) {
+      std::cerr << "oui-convert: " << input.path << ": " << error.what()
+                << "\n";
+      return 1;
+    }
+    if (parsed.records.empty()) {
+      std::cerr << "oui-convert: " << input.path << " holds no records\n";
+      return 1;
+    }
+    std::cerr << "oui-convert: " << input.path << ": " << parsed.records.size()
+              << " records from the " << registry::FormatName(*format)
+              << " form, " << parsed.skipped
+              << " entries skipped (no 24-, 28- or 36-bit prefix)\n";
+    provenance.sources.push_back(input.source);
+    records.insert(records.end(), parsed.records.begin(), parsed.records.end());
   }
-  const auto format =
-      options.format ? options.format : registry::DetectFormat(input);
-  if (!format) {
-    std::cerr << "oui-convert: cannot tell the form of " << options.input
-              << "; name it with --format\n";
-    return 1;
-  }
-
-  registry::ParseResult parsed;
-  try {
-    parsed = registry::Parse(input, *format);
-  } catch (const registry::FormatError& error) {
-    std::cerr << "oui-convert: " << options.input << ": " << error.what()
-              << "\n";
-    return 1;
-  }
-  if (parsed.records.empty()) {
-    std::cerr << "oui-convert: " << options.input << " holds no records\n";
-    return 1;
-  }
-  if (!WriteAll(options.output,
-                registry::FormatTable(parsed.records, options.provenance))) {
+  if (!WriteAll(options.output, registry::FormatTable(records, provenance))) {
     std::cerr << "oui-convert: cannot write " << options.output << "\n";
     return 1;
   }
-  std::cerr << "oui-convert: " << parsed.records.size() << " records from the "
-            << registry::FormatName(*format) << " form, "
-            << registry::CountDuplicatePrefixes(parsed.records)
-            << " prefixes listed more than once, " << parsed.skipped
-            << " entries skipped (not a 6-digit prefix)\n";
+  std::cerr << "oui-convert: " << records.size() << " records, "
+            << registry::CountDuplicatePrefixes(records)
+            << " prefixes listed more than once\n";
   return 0;
 }

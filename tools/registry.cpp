@@ -1,22 +1,25 @@
 #include "registry.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
+#include "text.h"
+
 namespace norvane::registry {
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-// Columns 9 to 24 of a record line.
-constexpr std::string_view kFiller = "   (hex)        ";
-static_assert(kFiller.size() == 16);
+// After the prefix, up to column 24 of a record line.
+constexpr std::string_view kHex = "   (hex)";
+constexpr std::size_t kNameColumn = 24;
 
 std::string_view StripBom(std::string_view text) {
-  if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
+  if (text.starts_with(kUtf8ByteOrderMark))
+    text.remove_prefix(kUtf8ByteOrderMark.size());
   return text;
 }
 
@@ -41,46 +44,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') ||
          (c >= 'a' && c <= 'f');
-}
-
-// Length of the well-formed UTF-8 sequence that starts at text[pos] and its
-// code point, or 0 when the byte there does not start one.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t pos,
-                           char32_t& code_point) {
-  const auto byte = [&](std::size_t i) {
-    return static_cast<std::uint8_t>(text[i]);
-  };
-  const std::uint8_t lead = byte(pos);
-  if (lead < 0x80) {
-    code_point = lead;
-    return 1;
-  }
-  std::size_t length = 0;
-  std::uint8_t low = 0x80;
-  std::uint8_t high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;   // no overlong forms
-    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (pos + length > text.size()) return 0;
-  if (byte(pos + 1) < low || byte(pos + 1) > high) return 0;
-  char32_t value = lead & (0x7F >> length);
-  value = (value << 6) | (byte(pos + 1) & 0x3F);
-  for (std::size_t i = 2; i < length; ++i) {
-    if ((byte(pos + i) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(pos + i) & 0x3F);
-  }
-  code_point = value;
-  return length;
 }
 
 bool IsControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
@@ -239,24 +202,46 @@ std::optional<Format> DetectFormat(std::string_view input) {
 }
 
 std::optional<std::string> NormalisePrefix(std::string_view raw) {
-  std::array<char, 6> digits{};
-  if (raw.size() == 6) {
-    for (std::size_t i = 0; i < 6; ++i) digits[i] = raw[i];
-  } else if (raw.size() == 8 && raw[2] == '-' && raw[5] == '-') {
-    for (std::size_t i = 0; i < 3; ++i) {
-      digits[2 * i] = raw[3 * i];
-      digits[2 * i + 1] = raw[3 * i + 1];
+  // Either bare digits or pairs joined by '-', as a prefix is written.
+  std::string digits;
+  const bool dashed = raw.find('-') != std::string_view::npos;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (dashed && i % 3 == 2) {
+      if (raw[i] != '-') return std::nullopt;
+      continue;
     }
-  } else {
-    return std::nullopt;
+    if (!IsHexDigit(raw[i])) return std::nullopt;
+    digits += ToUpperAscii(raw[i]);
   }
+  if (digits.size() != 6 && digits.size() != 7 && digits.size() != 9)
+    return std::nullopt;
+  if (dashed && raw.size() != digits.size() + (digits.size() - 1) / 2)
+    return std::nullopt;
   std::string prefix;
-  for (std::size_t i = 0; i < 6; ++i) {
-    if (!IsHexDigit(digits[i])) return std::nullopt;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
     if (i > 0 && i % 2 == 0) prefix += '-';
-    prefix += ToUpperAscii(digits[i]);
+    prefix += digits[i];
   }
   return prefix;
+}
+
+std::optional<std::string> BlockDigits(std::string_view range) {
+  // START-END, six digits each: END is START with its last digits all F.
+  if (range.size() != 13 || range[6] != '-') return std::nullopt;
+  const std::string_view start = range.substr(0, 6);
+  const std::string_view end = range.substr(7);
+  std::size_t same = 0;
+  while (same < 6 && ToUpperAscii(start[same]) == ToUpperAscii(end[same]))
+    ++same;
+  if (same != 1 && same != 3) return std::nullopt;
+  for (std::size_t i = 0; i < 6; ++i) {
+    if (!IsHexDigit(start[i]) || !IsHexDigit(end[i])) return std::nullopt;
+    if (i >= same && (start[i] != '0' || ToUpperAscii(end[i]) != 'F'))
+      return std::nullopt;
+  }
+  std::string digits;
+  for (std::size_t i = 0; i < same; ++i) digits += ToUpperAscii(start[i]);
+  return digits;
 }
 
 std::string CleanName(std::string_view raw) {
@@ -282,6 +267,7 @@ std::string CleanName(std::string_view raw) {
 ParseResult ParseText(std::string_view input) {
   input = StripBom(input);
   ParseResult result;
+  bool pending = false;  // the last record may still get its block
   while (!input.empty()) {
     const std::size_t end = input.find('\n');
     std::string_view line = input.substr(0, end);
@@ -295,15 +281,34 @@ ParseResult ParseText(std::string_view input) {
     const std::size_t word_end = line.find_first_of(" \t", start);
     if (word_end == std::string_view::npos) continue;
     const std::size_t marker = line.find_first_not_of(" \t", word_end);
-    if (marker == std::string_view::npos || line.substr(marker, 5) != "(hex)") {
+    if (marker == std::string_view::npos) continue;
+    const std::string_view word = line.substr(start, word_end - start);
+
+    // The "(base 16)" line after a record gives its block: a range such as
+    // F2F000-F2FFFF for a 36-bit one, 900000-9FFFFF for a 28-bit one.
+    if (line.substr(marker, 9) == "(base 16)") {
+      if (!pending || word.find('-') == std::string_view::npos) continue;
+      pending = false;
+      const auto digits = BlockDigits(word);
+      if (!digits) {
+        result.records.pop_back();
+        ++result.skipped;
+        continue;
+      }
+      std::string& prefix = result.records.back().prefix;
+      std::erase(prefix, '-');
+      prefix = *NormalisePrefix(prefix + *digits);
       continue;
     }
-    const auto prefix = NormalisePrefix(line.substr(start, word_end - start));
-    if (!prefix) {
+    if (line.substr(marker, 5) != "(hex)") continue;
+    pending = false;
+    const auto prefix = NormalisePrefix(word);
+    if (!prefix || prefix->size() != 8) {
       ++result.skipped;
       continue;
     }
     result.records.push_back({*prefix, CleanName(line.substr(marker + 5))});
+    pending = true;
   }
   return result;
 }
@@ -366,9 +371,10 @@ ParseResult Parse(std::string_view input, Format format) {
 
 std::string FormatRecord(const Record& record) {
   std::string line;
-  line.reserve(record.prefix.size() + kFiller.size() + record.name.size() + 2);
+  line.reserve(kNameColumn + record.name.size() + 2);
   line += record.prefix;
-  line += kFiller;
+  line += kHex;
+  line.resize(std::max(line.size(), kNameColumn), ' ');
   line += record.name;
   line += "\r\n";
   return line;
@@ -380,17 +386,40 @@ std::string FormatTable(const std::vector<Record>& records,
     const std::string clean = CleanName(text);
     return clean.empty() ? std::string("unknown") : clean;
   };
+  // The most specific blocks first, so that the first match is the longest;
+  // each size in order of its prefixes, a prefix listed twice keeping its
+  // order, so that the reader can halve its way to a record.
+  std::vector<const Record*> ordered;
+  std::string counts;
+  for (const std::size_t length : {13, 10, 8}) {
+    const std::size_t first = ordered.size();
+    for (const Record& record : records) {
+      if (record.prefix.size() == length) ordered.push_back(&record);
+    }
+    std::stable_sort(
+        ordered.begin() + static_cast<std::ptrdiff_t>(first), ordered.end(),
+        [](const Record* a, const Record* b) { return a->prefix < b->prefix; });
+    const std::size_t count = ordered.size() - first;
+    counts += (counts.empty() ? "" : ", ") +
+              std::to_string(4 * (length - (length - 1) / 3)) + "-bit " +
+              std::to_string(count);
+  }
   std::string table;
   table.reserve(records.size() * 64 + 512);
   table +=
-      "# oui.ieee: organisations by hardware address prefix (IEEE MA-L)\r\n";
-  table += "# Source: " + or_unknown(provenance.source) + "\r\n";
+      "# oui.ieee: organisations by hardware address block (IEEE MA-L, MA-M, "
+      "MA-S, IAB)\r\n";
+  if (provenance.sources.empty()) table += "# Source: unknown\r\n";
+  for (const std::string& source : provenance.sources)
+    table += "# Source: " + or_unknown(source) + "\r\n";
   table += "# Date: " + or_unknown(provenance.date) + "\r\n";
-  table += "# Records: " + std::to_string(records.size()) + "\r\n";
   table +=
-      "# Columns 1-8 prefix, 9-24 filler, 25 on organisation name; where a "
-      "prefix is listed twice, the first line counts.\r\n";
-  for (const Record& record : records) table += FormatRecord(record);
+      "# Records: " + std::to_string(ordered.size()) + " (" + counts + ")\r\n";
+  table +=
+      "# Columns 1-8 prefix (1-10 for a 28-bit block, 1-13 for a 36-bit "
+      "one), 25 on organisation name; the most specific blocks come first, "
+      "and where a prefix is listed twice, the first line counts.\r\n";
+  for (const Record* record : ordered) table += FormatRecord(*record);
   return table;
 }
 

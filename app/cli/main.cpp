@@ -12,6 +12,8 @@
 #include "mac.h"
 #include "norvane_version.h"
 #include "oui.h"
+#include "startup.h"
+#include "text.h"
 
 namespace {
 
@@ -119,8 +121,7 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
 
-  norvane::SetTableErrorHandler(PrintTableError);
-  norvane::LoadOUI();
+  if (!norvane::LoadOUI(PrintTableError)) return norvane::kTableExitStatus;
 
   int status = kAllResolved;
   for (const std::string_view address : addresses) {

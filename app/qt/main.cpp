@@ -5,7 +5,7 @@
 
 #include "frmMAC.h"
 #include "icon_images.h"
-#include "oui.h"
+#include "startup.h"
 #include "table_error.h"
 
 int main(int argc, char* argv[]) {
@@ -14,8 +14,8 @@ int main(int argc, char* argv[]) {
   QGuiApplication::setDesktopFileName("net.velmora.Norvane");
   QApplication::setWindowIcon(norvane::qt::DeepestIcon(":/norvane.ico"));
 
-  norvane::SetTableErrorHandler(norvane::qt::ShowTableError);
-  norvane::LoadOUI();
+  if (!norvane::LoadOUI(norvane::qt::ShowTableError))
+    return norvane::kTableExitStatus;
 
   frmMAC window;
   window.show();

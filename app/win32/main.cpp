@@ -8,12 +8,12 @@
 #include <string>
 
 #include "frmMAC.h"
-#include "oui.h"
+#include "startup.h"
 
 namespace {
 
 // The one start-up failure: a modal box without an owner, as no window
-// exists yet. LoadOUI ends the program once the user has pressed OK.
+// exists yet. The program ends once the user has pressed OK.
 void ShowTableError(const norvane::TableError& error) {
   const std::wstring text(error.message.begin(), error.message.end());
   const std::wstring title(error.title.begin(), error.title.end());
@@ -32,8 +32,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
   // Form_Load: the whole table is read before any window exists; a missing
   // table shows its box and ends the program with a non-zero status.
-  norvane::SetTableErrorHandler(ShowTableError);
-  norvane::LoadOUI();
+  if (!norvane::LoadOUI(ShowTableError)) {
+    if (sockets) WSACleanup();
+    return norvane::kTableExitStatus;
+  }
 
   const HWND window = norvane::win32::CreateMainWindow(instance);
   const int status = window ? norvane::win32::RunMainWindow(window, show) : 1;

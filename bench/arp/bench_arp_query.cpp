@@ -15,6 +15,7 @@
 
 #include "mac.h"
 #include "oui.h"
+#include "text.h"
 
 int main(int argc, char** argv) {
   if (argc < 4 || argc > 5 || std::atoi(argv[3]) < 1) {

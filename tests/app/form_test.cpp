@@ -87,8 +87,10 @@ TEST(Click, WritesTheBoxesInOrder) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    norvane::OUIList = {u"00-0C-29   (hex)        Example Cards Ltd"};
-    if (!row.extra_line.empty()) norvane::OUIList.push_back(row.extra_line);
+    const std::u16string listed = u"00-0C-29   (hex)        Example Cards Ltd";
+    norvane::OUIList = row.extra_line.empty()
+                           ? norvane::VendorTable{listed}
+                           : norvane::VendorTable{listed, row.extra_line};
     events.clear();
     FakeBoxes boxes(row.typed);
     norvane::cmdRetreive_Click(boxes, kFake);

@@ -1,101 +1,106 @@
 #include <gtest/gtest.h>
 
 #include "oui.h"
+#include "text.h"
 
 namespace norvane {
 namespace {
 
 using Lines = std::vector<std::u16string>;
 
-Lines Split(std::u16string text, const std::u16string& delimiter = u"\r\n") {
-  Lines list;
-  std::size_t index = 0;
-  SplitText(text, delimiter, list, index);
-  EXPECT_EQ(index, list.size());
-  return list;
-}
-
+// Each row: the list and index before, the text and delimiter, the list,
+// index and text after.
 TEST(SplitText, PiecesAtEveryDelimiter) {
-  EXPECT_EQ(Split(u""), Lines{u""});
-  EXPECT_EQ(Split(u"no delimiter"), Lines{u"no delimiter"});
-  EXPECT_EQ(Split(u"AB\r\nCD"), (Lines{u"AB", u"CD"}));
-  EXPECT_EQ(Split(u"AB\r\nCD\r\n"), (Lines{u"AB", u"CD"}));
-  EXPECT_EQ(Split(u"AB\r\nCD\r\n\r\n"), (Lines{u"AB", u"CD", u""}));
-  EXPECT_EQ(Split(u"A\r\n\r\nB\r\n"), (Lines{u"A", u"", u"B"}));
-  EXPECT_EQ(Split(u"\r\nA"), (Lines{u"", u"A"}));
-  EXPECT_EQ(Split(u"a,b", u","), (Lines{u"a", u"b"}));
+  const struct {
+    Lines list;
+    std::size_t index;
+    std::u16string text, delimiter;
+    Lines pieces;
+    std::size_t end;
+    std::u16string text_after;
+  } rows[] = {
+      {{}, 0, u"", u"\r\n", {u""}, 1, u"\r\n"},
+      {{},
+       0,
+       u"no delimiter",
+       u"\r\n",
+       {u"no delimiter"},
+       1,
+       u"no delimiter\r\n"},
+      {{}, 0, u"AB\r\nCD", u"\r\n", {u"AB", u"CD"}, 2, u"AB\r\nCD\r\n"},
+      {{}, 0, u"AB\r\nCD\r\n", u"\r\n", {u"AB", u"CD"}, 2, u"AB\r\nCD\r\n"},
+      {{}, 0, u"AB\r\n\r\n", u"\r\n", {u"AB", u""}, 2, u"AB\r\n\r\n"},
+      {{}, 0, u"\r\nA", u"\r\n", {u"", u"A"}, 2, u"\r\nA\r\n"},
+      {{}, 0, u"a,b", u",", {u"a", u"b"}, 2, u"a,b,"},
+      // A lone CR or LF stays inside the line; "\r\r\n" keeps the first CR.
+      {{}, 0, u"A\nB\rC\n\r", u"\r\n", {u"A\nB\rC\n\r"}, 1, u"A\nB\rC\n\r\r\n"},
+      {{}, 0, u"A\r\r\nB", u"\r\n", {u"A\r", u"B"}, 2, u"A\r\r\nB\r\n"},
+      // From the caller's index: entries below it kept, the list cut after.
+      {{}, 5, u"", u"\r\n", {u"", u"", u"", u"", u"", u""}, 6, u"\r\n"},
+      {{u"keep", u"old", u"old"},
+       1,
+       u"new",
+       u"\r\n",
+       {u"keep", u"new"},
+       2,
+       u"new\r\n"},
+      // Failures stop quietly: an empty delimiter, an index past any list.
+      {{u"kept"}, 1, u"abc", u"", {u"kept"}, 1, u"abc"},
+      {{u"kept"},
+       std::size_t(-1),
+       u"abc",
+       u",",
+       {u"kept"},
+       std::size_t(-1),
+       u"abc,"},
+  };
+  for (const auto& row : rows) {
+    Lines list = row.list;
+    std::size_t index = row.index;
+    std::u16string text = row.text;
+    SplitText(text, row.delimiter, list, index);
+    EXPECT_EQ(list, row.pieces) << ToUtf8(row.text);
+    EXPECT_EQ(index, row.end) << ToUtf8(row.text);
+    EXPECT_EQ(text, row.text_after) << ToUtf8(row.text);
+  }
 }
 
-TEST(SplitText, LoneLineFeedOrCarriageReturnStaysInsideTheLine) {
-  EXPECT_EQ(Split(u"A\nB\rC\n\r"), Lines{u"A\nB\rC\n\r"});
-  // "\r\r\n": the first CR belongs to the line.
-  EXPECT_EQ(Split(u"A\r\r\nB"), (Lines{u"A\r", u"B"}));
+TEST(Text, Utf8BothWaysWithOneReplacementPerInvalidByte) {
+  const struct {
+    std::string_view bytes;
+    std::u16string text;
+    bool valid;
+  } rows[] = {
+      {"caf\xC3\xA9", u"caf\u00E9", true},
+      {"\xF0\x9F\x98\x80", u"\U0001F600", true},
+      {std::string_view("a\0b", 3), std::u16string(u"a\0b", 3), true},
+      {"a\xFF"
+       "b",
+       u"a\uFFFDb", false},
+      // Truncated, overlong, surrogate and out-of-range forms.
+      {"\xE2\x82"
+       "A",
+       u"\uFFFD\uFFFDA", false},
+      {"\xC0\xAF", u"\uFFFD\uFFFD", false},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD", false},
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", false},
+      {"0123456789abcdef\xF0\x9F\x98", u"0123456789abcdef\uFFFD\uFFFD\uFFFD",
+       false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(DecodeUtf8(row.bytes), row.text) << row.bytes;
+    EXPECT_EQ(IsValidUtf8(row.bytes), row.valid) << row.bytes;
+    if (row.valid) {
+      EXPECT_EQ(ToUtf8(row.text), row.bytes);
+    }
+  }
+  // A lone surrogate has no UTF-8 form.
+  EXPECT_EQ(ToUtf8(u"a\xD800z\xDC00"), "a\xEF\xBF\xBDz\xEF\xBF\xBD");
+  std::size_t pos = 0;
+  EXPECT_EQ(NextCodePoint(u"\U0001F600\xDC00", pos), U'\U0001F600');
+  EXPECT_EQ(NextCodePoint(u"\U0001F600\xDC00", pos), std::nullopt);
+  EXPECT_EQ(pos, 3u);
 }
-
-TEST(SplitText, AppendsTheDelimiterToTheCallersText) {
-  std::u16string text = u"A\r\nB";
-  Lines list;
-  std::size_t index = 0;
-  SplitText(text, u"\r\n", list, index);
-  EXPECT_EQ(text, u"A\r\nB\r\n");
-  SplitText(text, u"\r\n", list, index);  // already ended: left alone
-  EXPECT_EQ(text, u"A\r\nB\r\n");
-  EXPECT_EQ(list, (Lines{u"A", u"B", u"A", u"B"}));
-}
-
-TEST(SplitText, StartsAtTheCallersIndex) {
-  Lines list;
-  std::size_t index = 5;
-  std::u16string text;
-  SplitText(text, u"\r\n", list, index);
-  EXPECT_EQ(index, 6u);
-  EXPECT_EQ(list, (Lines{u"", u"", u"", u"", u"", u""}));
-
-  // Entries below the index are kept; the list ends at the last piece.
-  list = {u"keep", u"old", u"old", u"old"};
-  index = 1;
-  text = u"new";
-  SplitText(text, u"\r\n", list, index);
-  EXPECT_EQ(list, (Lines{u"keep", u"new"}));
-}
-
-TEST(SplitText, FailsQuietly) {
-  // An empty delimiter can never advance; nothing is stored.
-  Lines list{u"kept"};
-  std::size_t index = 1;
-  std::u16string text = u"abc";
-  SplitText(text, u"", list, index);
-  EXPECT_EQ(list, Lines{u"kept"});
-  EXPECT_EQ(index, 1u);
-
-  // An index no list can reach stops the split without throwing.
-  index = static_cast<std::size_t>(-1);
-  SplitText(text, u",", list, index);
-  EXPECT_EQ(list, Lines{u"kept"});
-}
-
-// The system code page is UTF-8 on Linux; Windows reads the ANSI code page,
-// tested with the table.
-#ifndef _WIN32
-TEST(DecodeSystemText, EachInvalidByteBecomesOneReplacement) {
-  EXPECT_EQ(DecodeSystemText("caf\xC3\xA9"), u"caf\u00E9");
-  EXPECT_EQ(DecodeSystemText("\xF0\x9F\x98\x80"), u"\U0001F600");
-  EXPECT_EQ(DecodeSystemText("a\xFF"
-                             "b"),
-            u"a\uFFFDb");
-  // Truncated, overlong, surrogate and out-of-range forms.
-  EXPECT_EQ(DecodeSystemText("\xE2\x82"
-                             "A"),
-            u"\uFFFD\uFFFDA");
-  EXPECT_EQ(DecodeSystemText("\xC0\xAF"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(DecodeSystemText("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(DecodeSystemText("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(DecodeSystemText(std::string_view("a\0b", 3)),
-            std::u16string(u"a\0b", 3));
-  EXPECT_EQ(ToUtf8(DecodeSystemText("caf\xC3\xA9 \xF0\x9F\x98\x80")),
-            "caf\xC3\xA9 \xF0\x9F\x98\x80");
-}
-#endif
 
 }  // namespace
 }  // namespace norvane

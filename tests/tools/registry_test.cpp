@@ -25,9 +25,12 @@ TEST(Converter, InputsGiveTheirCommittedTables) {
   } kInputs[] = {
       {"oui-excerpt.txt", Format::kText, 0},
       {"oui-excerpt.csv", Format::kCsv, 0},
-      {"oui-data-excerpt.json", Format::kJson, 2},
+      {"oui-data-excerpt.json", Format::kJson, 0},
+      {"mam-excerpt.txt", Format::kText, 0},
+      {"iab-excerpt.txt", Format::kText, 0},
+      {"oui36-excerpt.csv", Format::kCsv, 0},
       {"malformed.txt", Format::kText, 3},
-      {"malformed.csv", Format::kCsv, 3},
+      {"malformed.csv", Format::kCsv, 2},
       {"malformed.json", Format::kJson, 2},
   };
   for (const auto& input : kInputs) {
@@ -36,7 +39,7 @@ TEST(Converter, InputsGiveTheirCommittedTables) {
     const ParseResult parsed = Parse(text, input.format);
     EXPECT_EQ(parsed.skipped, input.skipped) << input.name;
     EXPECT_EQ(
-        FormatTable(parsed.records, {"IEEE MA-L\r\nregistry", "2026-08-26"}),
+        FormatTable(parsed.records, {{"IEEE MA-L\r\nregistry"}, "2026-08-26"}),
         ReadData(std::string(input.name) + ".table"))
         << input.name;
   }
@@ -47,6 +50,16 @@ TEST(Converter, InputsGiveTheirCommittedTables) {
             ParseText(ReadData("oui-excerpt.txt")).records);
 
   EXPECT_EQ(DetectFormat("hello\r\n"), std::nullopt);
+
+  // Prefixes of 24, 28 and 36 bits; a block range gives 1 or 3 digits.
+  EXPECT_EQ(NormalisePrefix("70b3d5f2f"), "70-B3-D5-F2-F");
+  EXPECT_EQ(NormalisePrefix("74-1A-E0-9"), "74-1A-E0-9");
+  EXPECT_EQ(NormalisePrefix("74-1A-E09"), std::nullopt);
+  EXPECT_EQ(NormalisePrefix("741AE09A"), std::nullopt);
+  EXPECT_EQ(BlockDigits("F2F000-F2FFFF"), "F2F");
+  EXPECT_EQ(BlockDigits("900000-9FFFFF"), "9");
+  EXPECT_EQ(BlockDigits("F2F000-F2F0FF"), std::nullopt);
+  EXPECT_EQ(BlockDigits("F20000-F2FFFF"), std::nullopt);
   EXPECT_THROW(ParseCsv("Registry,Prefix,Name\nMA-L,000000,X\n"), FormatError);
   EXPECT_THROW(ParseJson(R"(["000000", "X"])"), FormatError);
   EXPECT_THROW(ParseJson(R"({"000000": "X")"), FormatError);

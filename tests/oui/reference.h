@@ -1,0 +1,39 @@
+// The vendor table done the plain way, to hold the product's table against:
+// the file decoded whole, cut with SplitText, and scanned line by line.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "oui.h"
+
+namespace norvane::reference {
+
+inline std::vector<std::u16string> Lines(std::string_view bytes) {
+  std::u16string text = DecodeTableText(bytes);
+  std::vector<std::u16string> lines;
+  std::size_t count = 0;
+  SplitText(text, u"\r\n", lines, count);
+  return lines;
+}
+
+// How many columns of a record are its prefix: 8, 10 after a '-' in column
+// 9, 13 after another in column 12.
+inline std::size_t PrefixColumns(std::u16string_view line) {
+  if (line.size() <= 8 || line[8] != u'-') return 8;
+  return line.size() > 11 && line[11] == u'-' ? 13 : 10;
+}
+
+inline std::u16string Find(const std::vector<std::u16string>& lines,
+                           std::u16string_view mac) {
+  for (const std::u16string& line : lines) {
+    if (line.starts_with(u'#')) continue;
+    const std::size_t n = PrefixColumns(line);
+    if (mac.substr(0, n) != std::u16string_view(line).substr(0, n)) continue;
+    return line.size() > 24 ? line.substr(24) : std::u16string();
+  }
+  return {};
+}
+
+}  // namespace norvane::reference
