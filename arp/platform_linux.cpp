@@ -1,8 +1,11 @@
 // The Linux platform: the C library's inet_addr, and a resolver that asks the
 // kernel over rtnetlink. It needs no privileges: it reads the routing table,
 // the interface and the neighbour cache, and when the cache has no usable
-// entry it lets the kernel resolve the address by sending one empty UDP
-// datagram to the host's discard port, then waits for the neighbour event.
+// entry it has the kernel resolve the address, then waits for the neighbour
+// event. With CAP_NET_ADMIN it asks the kernel directly (RTM_NEWNEIGH with
+// NTF_USE), so only ARP reaches the host; without, it sends one empty UDP
+// datagram to the host's discard port. Many addresses share one run: one
+// event subscription, requests paced and a bounded number waiting at once.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <libmnl/libmnl.h>
@@ -22,9 +25,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "mac.h"
@@ -39,9 +44,6 @@ using netlink::LinkAddress;
 using netlink::Neighbour;
 using netlink::Route;
 using netlink::Verdict;
-
-// What inet_addr returns for text it cannot read.
-constexpr std::uint32_t kMalformedAddress = INADDR_NONE;
 
 static_assert(sizeof(wchar_t) == 4, "wchar_t holds one code point");
 
@@ -84,14 +86,26 @@ bool MayBeNeighbour(std::uint32_t address) {
   return first_octet != 0 && first_octet != 127 && first_octet < 224;
 }
 
-// Fills the answer from a hardware address as the kernel reports it. An
-// address that does not fit is a failure, never cut short.
-bool Answer(const LinkAddress& address, HardwareBuffer& buffer,
-            std::uint32_t& length) {
-  if (address.empty() || address.size() > buffer.size()) return false;
-  std::copy(address.begin(), address.end(), buffer.begin());
-  length = static_cast<std::uint32_t>(address.size());
-  return true;
+// The answer from a hardware address as the kernel reports it. An address
+// that does not fit is a failure, never cut short.
+Resolution Answer(const LinkAddress& address, Source source) {
+  Resolution answer;
+  answer.source = source;
+  if (address.empty() || address.size() > answer.buffer.size()) {
+    answer.reason = Reason::kBadAnswer;
+    return answer;
+  }
+  std::copy(address.begin(), address.end(), answer.buffer.begin());
+  answer.length = static_cast<std::uint32_t>(address.size());
+  answer.resolved = true;
+  return answer;
+}
+
+Resolution Refusal(Reason reason, std::uint32_t gateway = 0) {
+  Resolution refusal;
+  refusal.reason = reason;
+  refusal.gateway = gateway;
+  return refusal;
 }
 
 struct MnlCloser {
@@ -112,18 +126,27 @@ class FileDescriptor {
   int fd_;
 };
 
-// An rtnetlink socket, closed when it goes out of scope.
+// What waiting on the event socket brought.
+enum class Arrival {
+  kDatagram,  // Received() holds it
+  kLost,      // events were lost to an overrun receive buffer (ENOBUFS)
+  kDeadline,
+  kError,
+};
+
+// An open rtnetlink socket, closed when it goes out of scope.
 class RouteSocket {
  public:
-  // Opens the socket and joins the multicast groups in groups (RTMGRP_*).
-  bool Open(unsigned groups) {
-    socket_.reset(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
-    if (!socket_ ||
-        mnl_socket_bind(socket_.get(), groups, MNL_SOCKET_AUTOPID) < 0) {
-      return false;
+  // A socket bound to the multicast groups in groups (RTMGRP_*); null when
+  // it cannot be opened.
+  static std::unique_ptr<RouteSocket> Open(unsigned groups) {
+    std::unique_ptr<mnl_socket, MnlCloser> socket(
+        mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
+    if (!socket ||
+        mnl_socket_bind(socket.get(), groups, MNL_SOCKET_AUTOPID) < 0) {
+      return nullptr;
     }
-    portid_ = mnl_socket_get_portid(socket_.get());
-    return true;
+    return std::unique_ptr<RouteSocket>(new RouteSocket(std::move(socket)));
   }
 
   int fd() const { return mnl_socket_get_fd(socket_.get()); }
@@ -154,42 +177,49 @@ class RouteSocket {
   // The cache entry for destination on interface ifindex, if there is one.
   std::optional<Neighbour> GetNeighbour(std::uint32_t destination,
                                         std::int32_t ifindex) {
-    nlmsghdr* request = Start(RTM_GETNEIGH);
-    auto* header =
-        static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
-    header->ndm_family = AF_INET;
-    header->ndm_ifindex = ifindex;
-    mnl_attr_put_u32(request, NDA_DST, destination);
+    nlmsghdr* request = NeighbourRequest(RTM_GETNEIGH, destination, ifindex);
     if (!Ask(request)) return std::nullopt;
     return netlink::ParseNeighbourReply(Received(), request->nlmsg_seq,
                                         portid_);
   }
 
-  // Waits until a datagram arrives or the deadline passes. Returns false on
-  // the deadline or an error; events lost to an overrun receive buffer
-  // (ENOBUFS) leave lost set and an empty datagram.
-  bool Wait(std::chrono::steady_clock::time_point deadline, bool& lost) {
-    lost = false;
+  // Asks the kernel to resolve destination on interface ifindex as if a
+  // packet were waiting for it. Returns 0 or the errno of the refusal
+  // (EPERM without CAP_NET_ADMIN).
+  int RequestResolution(std::uint32_t destination, std::int32_t ifindex) {
+    nlmsghdr* request = NeighbourRequest(RTM_NEWNEIGH, destination, ifindex);
+    request->nlmsg_flags |= NLM_F_CREATE | NLM_F_ACK;
+    static_cast<ndmsg*>(mnl_nlmsg_get_payload(request))->ndm_flags = NTF_USE;
+    if (!Ask(request)) return errno ? errno : EIO;
+    errno = 0;
+    const int run = mnl_cb_run(Received().data(), Received().size(),
+                               request->nlmsg_seq, portid_, nullptr, nullptr);
+    return run == MNL_CB_ERROR ? (errno ? errno : EIO) : 0;
+  }
+
+  // Makes room for a burst of events before the kernel drops them.
+  void GrowReceiveBuffer(int bytes) {
+    if (setsockopt(fd(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes))) {
+      setsockopt(fd(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    }
+  }
+
+  // Waits until a datagram arrives or the deadline passes.
+  Arrival Wait(std::chrono::steady_clock::time_point deadline) {
     for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left <= 0ms) return false;
+      const auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= 0ns) return Arrival::kDeadline;
+      const auto seconds = std::chrono::floor<std::chrono::seconds>(left);
+      const timespec timeout{static_cast<time_t>(seconds.count()),
+                             static_cast<long>((left - seconds) / 1ns)};
       pollfd poll_fd{fd(), POLLIN, 0};
-      const int ready = poll(&poll_fd, 1, static_cast<int>(left.count()));
+      const int ready = ppoll(&poll_fd, 1, &timeout, nullptr);
       if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;
-      const ssize_t n =
-          recv(fd(), buffer_.data(), buffer_.size(), MSG_DONTWAIT);
-      if (n >= 0) {
-        received_ = static_cast<std::size_t>(n);
-        return true;
-      }
-      if (errno == ENOBUFS) {
-        received_ = 0;
-        lost = true;
-        return true;
-      }
-      if (errno != EINTR && errno != EAGAIN) return false;
+      if (ready < 0) return Arrival::kError;
+      if (ready == 0) return Arrival::kDeadline;
+      if (Receive(MSG_DONTWAIT)) return Arrival::kDatagram;
+      if (errno == ENOBUFS) return Arrival::kLost;
+      if (errno != EINTR && errno != EAGAIN) return Arrival::kError;
     }
   }
 
@@ -198,12 +228,47 @@ class RouteSocket {
   }
 
  private:
+  explicit RouteSocket(std::unique_ptr<mnl_socket, MnlCloser> socket)
+      : socket_(std::move(socket)),
+        portid_(mnl_socket_get_portid(socket_.get())) {}
+
   nlmsghdr* Start(std::uint16_t type) {
     nlmsghdr* request = mnl_nlmsg_put_header(request_);
     request->nlmsg_type = type;
     request->nlmsg_flags = NLM_F_REQUEST;
     request->nlmsg_seq = ++seq_;
     return request;
+  }
+
+  nlmsghdr* NeighbourRequest(std::uint16_t type, std::uint32_t destination,
+                             std::int32_t ifindex) {
+    nlmsghdr* request = Start(type);
+    auto* header =
+        static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
+    header->ndm_family = AF_INET;
+    header->ndm_ifindex = ifindex;
+    mnl_attr_put_u32(request, NDA_DST, destination);
+    return request;
+  }
+
+  // Receives one whole datagram, however large: its length is peeked first
+  // and the buffer grown to hold it. False with errno set on failure.
+  bool Receive(int flags) {
+    received_ = 0;
+    for (;;) {
+      const ssize_t size =
+          recv(fd(), buffer_.data(), 0, flags | MSG_PEEK | MSG_TRUNC);
+      if (size < 0 && errno == EINTR) continue;
+      if (size < 0) return false;
+      if (static_cast<std::size_t>(size) > buffer_.size()) {
+        buffer_.resize(static_cast<std::size_t>(size));
+      }
+      const ssize_t n = recv(fd(), buffer_.data(), buffer_.size(), flags);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      received_ = static_cast<std::size_t>(n);
+      return true;
+    }
   }
 
   // Sends the request and receives the kernel's answer, which a get request
@@ -213,26 +278,19 @@ class RouteSocket {
     if (mnl_socket_sendto(socket_.get(), request, request->nlmsg_len) < 0) {
       return false;
     }
-    for (;;) {
-      const ssize_t n =
-          mnl_socket_recvfrom(socket_.get(), buffer_.data(), buffer_.size());
-      if (n >= 0) {
-        received_ = static_cast<std::size_t>(n);
-        return true;
-      }
-      if (errno != EINTR) return false;
-    }
+    return Receive(0);
   }
 
   std::unique_ptr<mnl_socket, MnlCloser> socket_;
   unsigned portid_ = 0;
   std::uint32_t seq_ = static_cast<std::uint32_t>(std::time(nullptr));
   alignas(nlmsghdr) char request_[256] = {};
-  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(32768);
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(16384);
   std::size_t received_ = 0;
 };
 
-// One setting of the interface's IPv4 neighbour parameters.
+// One setting of the kernel's IPv4 neighbour parameters, from the folder
+// of an interface or of the defaults ("default").
 std::optional<long> NeighbourSetting(const std::string& interface_name,
                                      const char* name) {
   const std::string path =
@@ -269,91 +327,272 @@ std::chrono::milliseconds ResolutionTime(const std::string& interface_name) {
   return std::chrono::milliseconds(std::min(total, 60'000L));
 }
 
-// Sends one empty datagram to the discard port of address, which makes the
-// kernel resolve it.
-bool SendProbe(std::uint32_t address) {
-  const FileDescriptor udp(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (udp.get() < 0) return false;
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(9);
-  to.sin_addr.s_addr = address;
-  const char nothing = 0;
-  return sendto(udp.get(), &nothing, 0, 0, reinterpret_cast<sockaddr*>(&to),
-                sizeof(to)) == 0;
-}
+// Has the kernel resolve addresses: directly where the process may, else by
+// one empty datagram to the host's discard port.
+class Prober {
+ public:
+  explicit Prober(RouteSocket& requests) : requests_(requests) {}
 
-bool ResolveAddress(std::uint32_t address, HardwareBuffer& buffer,
-                    std::uint32_t& length) {
-  if (!MayBeNeighbour(address)) return false;
-
-  RouteSocket requests;
-  if (!requests.Open(0)) return false;
-  const std::optional<Route> route = requests.GetRoute(address, 0);
-  if (!route) return false;
-
-  if (route->type == RTN_LOCAL) {
-    // The lookup answers through the loopback interface; the table entry
-    // itself names the interface that holds the address.
-    const std::optional<Route> entry =
-        requests.GetRoute(address, RTM_F_FIB_MATCH);
-    if (!entry || entry->oif == 0) return false;
-    const std::optional<Link> link = requests.GetLink(entry->oif);
-    if (!link || (link->flags & IFF_LOOPBACK)) return false;
-    return Answer(link->address, buffer, length);
-  }
-
-  // Broadcast, unreachable, blackhole and the like have no neighbour, and a
-  // host behind a gateway is not on the local network.
-  if (route->type != RTN_UNICAST || route->via_gateway || route->oif == 0) {
-    return false;
-  }
-  const std::optional<Link> link = requests.GetLink(route->oif);
-  if (!link || (link->flags & (IFF_LOOPBACK | IFF_NOARP | IFF_POINTOPOINT)) ||
-      link->address.empty() || link->address.size() > buffer.size()) {
-    return false;
-  }
-  const std::int32_t ifindex = link->index;
-
-  // Subscribe before looking at the cache, so that no change of the entry
-  // can slip between the look and the wait.
-  RouteSocket events;
-  if (!events.Open(RTMGRP_NEIGH)) return false;
-  if (const auto cached = requests.GetNeighbour(address, ifindex);
-      cached && netlink::IsUsable(cached->state)) {
-    return Answer(cached->address, buffer, length);
-  }
-
-  const auto start = std::chrono::steady_clock::now();
-  if (!SendProbe(address)) return false;
-  // Read while the probe is on its way.
-  const auto deadline = start + ResolutionTime(link->name) + 500ms;
-  bool lost = false;
-  while (events.Wait(deadline, lost)) {
-    std::vector<Neighbour> news;
-    if (!lost) {
-      news = netlink::ParseNeighbourEvents(events.Received());
-    } else if (auto entry = requests.GetNeighbour(address, ifindex)) {
-      news.push_back(*entry);
+  bool Probe(std::uint32_t address, std::int32_t ifindex) {
+    if (direct_) {
+      const int error = requests_.RequestResolution(address, ifindex);
+      if (error == 0) return true;
+      if (error != EPERM && error != EACCES) return false;
+      direct_ = false;
     }
-    for (const Neighbour& neighbour : news) {
-      switch (netlink::Judge(neighbour, address, ifindex)) {
-        case Verdict::kResolved:
-          return Answer(neighbour.address, buffer, length);
-        case Verdict::kFailed:
-          return false;
-        case Verdict::kPending:
+    if (udp_.get() < 0) return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = address;
+    const char nothing = 0;
+    return sendto(udp_.get(), &nothing, 0, MSG_DONTWAIT,
+                  reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0;
+  }
+
+ private:
+  RouteSocket& requests_;
+  bool direct_ = true;
+  FileDescriptor udp_{socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+};
+
+// An interface as the run needs it.
+struct LinkFacts {
+  Reason refusal = Reason::kSystem;
+  std::int32_t index = 0;
+  std::chrono::milliseconds resolution_time{0};
+};
+
+// An address being resolved by the kernel, and the positions that wait for it.
+struct Waiting {
+  std::vector<std::size_t> positions;
+  std::int32_t ifindex = 0;
+  std::chrono::steady_clock::time_point deadline;
+};
+
+class Run {
+ public:
+  Run(std::span<const std::uint32_t> addresses, const ResolveOptions& options,
+      const ResolveDone& done, RouteSocket& requests, RouteSocket& events)
+      : addresses_(addresses),
+        options_(options),
+        done_(done),
+        requests_(requests),
+        events_(events),
+        prober_(requests),
+        limit_(
+            netlink::WaitingLimit(NeighbourSetting("default", "gc_thresh2"),
+                                  NeighbourSetting("default", "gc_thresh3"))),
+        interval_(std::chrono::nanoseconds(1s) / std::max(options.rate, 1u)) {}
+
+  void Go() {
+    auto next_probe = std::chrono::steady_clock::now();
+    while (next_ < addresses_.size() || !waiting_.empty()) {
+      auto now = std::chrono::steady_clock::now();
+      // The per-address steps, until one needs a probe that must wait.
+      while (next_ < addresses_.size() && waiting_.size() < limit_ &&
+             now >= next_probe) {
+        if (Examine(next_++, now)) {
+          next_probe = std::max(next_probe, now - interval_) + interval_;
+          now = std::chrono::steady_clock::now();
+        }
+      }
+      if (next_ == addresses_.size() && waiting_.empty()) return;
+      auto until = Earliest();
+      if (next_ < addresses_.size() && waiting_.size() < limit_) {
+        until = std::min(until, next_probe);
+      }
+      switch (events_.Wait(until)) {
+        case Arrival::kDatagram:
+          for (const Neighbour& n :
+               netlink::ParseNeighbourEvents(events_.Received())) {
+            Settle(n);
+          }
           break;
+        case Arrival::kLost:
+          Recheck();
+          break;
+        case Arrival::kDeadline:
+          break;
+        case Arrival::kError:
+          FailAll(Reason::kSystem);
+          return;
+      }
+      Expire();
+    }
+  }
+
+  void FailAll(Reason reason) {
+    for (auto& [address, waiting] : waiting_) {
+      for (std::size_t position : waiting.positions) {
+        done_(position, Refusal(reason));
       }
     }
+    waiting_.clear();
+    for (; next_ < addresses_.size(); ++next_) {
+      done_(next_, Refusal(reason));
+    }
   }
-  return false;
+
+ private:
+  // Answers the address at position from what the kernel knows, or has it
+  // resolved; true when a probe went out.
+  bool Examine(std::size_t position,
+               std::chrono::steady_clock::time_point now) {
+    const std::uint32_t address = addresses_[position];
+    if (auto found = waiting_.find(address); found != waiting_.end()) {
+      found->second.positions.push_back(position);
+      return false;
+    }
+    const auto decided = Decide(address);
+    if (decided.index() == 0) {
+      done_(position, std::get<0>(decided));
+      return false;
+    }
+    const LinkFacts& link = std::get<1>(decided);
+    if (!prober_.Probe(address, link.index)) {
+      done_(position, Refusal(Reason::kSystem));
+      return false;
+    }
+    const auto wait = options_.timeout > 0ms ? options_.timeout
+                                             : link.resolution_time + 500ms;
+    waiting_.emplace(address, Waiting{{position}, link.index, now + wait});
+    return true;
+  }
+
+  // The answer from the route, the interface and the cache, or the
+  // interface on which the kernel must resolve the address.
+  std::variant<Resolution, LinkFacts> Decide(std::uint32_t address) {
+    if (!MayBeNeighbour(address)) return Refusal(Reason::kNotUnicast);
+    const std::optional<Route> route = requests_.GetRoute(address, 0);
+    if (!route) return Refusal(Reason::kNoRoute);
+    if (route->type == RTN_LOCAL) {
+      // The lookup answers through the loopback interface; the table entry
+      // itself names the interface that holds the address.
+      const std::optional<Route> entry =
+          requests_.GetRoute(address, RTM_F_FIB_MATCH);
+      if (!entry || entry->oif == 0) return Refusal(Reason::kSystem);
+      const std::optional<Link> link = requests_.GetLink(entry->oif);
+      if (!link) return Refusal(Reason::kSystem);
+      if (link->flags & IFF_LOOPBACK) return Refusal(Reason::kNoArp);
+      return Answer(link->address, Source::kOwn);
+    }
+    // Broadcast, unreachable, blackhole and the like have no neighbour, and a
+    // host behind a gateway is not on the local network.
+    if (const Reason refusal = netlink::RefuseRoute(*route);
+        refusal != Reason::kNone) {
+      return Refusal(refusal, route->gateway);
+    }
+    const LinkFacts& link = Facts(route->oif);
+    if (link.refusal != Reason::kNone) return Refusal(link.refusal);
+    if (const auto cached = requests_.GetNeighbour(address, link.index);
+        cached && netlink::IsUsable(cached->state)) {
+      return Answer(cached->address, netlink::SourceOf(cached->state));
+    }
+    return link;
+  }
+
+  const LinkFacts& Facts(std::uint32_t index) {
+    auto [found, added] = links_.try_emplace(index);
+    if (added) {
+      if (const std::optional<Link> link = requests_.GetLink(index)) {
+        found->second.refusal = netlink::RefuseLink(*link);
+        found->second.index = link->index;
+        found->second.resolution_time = ResolutionTime(link->name);
+      }
+    }
+    return found->second;
+  }
+
+  // Ends the wait for the entry that neighbour describes, if it says enough.
+  void Settle(const Neighbour& neighbour) {
+    if (!neighbour.destination) return;
+    const auto found = waiting_.find(*neighbour.destination);
+    if (found == waiting_.end()) return;
+    Resolution answer;
+    switch (netlink::Judge(neighbour, found->first, found->second.ifindex)) {
+      case Verdict::kPending:
+        return;
+      case Verdict::kResolved:
+      case Verdict::kUnusable:
+        answer = Answer(neighbour.address, netlink::SourceOf(neighbour.state));
+        break;
+      case Verdict::kFailed:
+        answer = Refusal(Reason::kNoReply);
+        break;
+    }
+    for (std::size_t position : found->second.positions) {
+      done_(position, answer);
+    }
+    waiting_.erase(found);
+  }
+
+  // Events were lost: asks for every awaited entry instead.
+  void Recheck() {
+    std::vector<Neighbour> entries;
+    for (const auto& [address, waiting] : waiting_) {
+      if (auto entry = requests_.GetNeighbour(address, waiting.ifindex)) {
+        entries.push_back(*entry);
+      }
+    }
+    for (const Neighbour& entry : entries) Settle(entry);
+  }
+
+  std::chrono::steady_clock::time_point Earliest() const {
+    auto earliest = std::chrono::steady_clock::time_point::max();
+    for (const auto& [address, waiting] : waiting_) {
+      earliest = std::min(earliest, waiting.deadline);
+    }
+    return earliest;
+  }
+
+  void Expire() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+      if (it->second.deadline > now) {
+        ++it;
+        continue;
+      }
+      for (std::size_t position : it->second.positions) {
+        done_(position, Refusal(Reason::kNoReply));
+      }
+      it = waiting_.erase(it);
+    }
+  }
+
+  std::span<const std::uint32_t> addresses_;
+  const ResolveOptions& options_;
+  const ResolveDone& done_;
+  RouteSocket& requests_;
+  RouteSocket& events_;
+  Prober prober_;
+  const std::size_t limit_;
+  const std::chrono::nanoseconds interval_;
+  std::size_t next_ = 0;
+  std::map<std::uint32_t, LinkFacts> links_;
+  std::map<std::uint32_t, Waiting> waiting_;
+};
+
+void ResolveAddresses(std::span<const std::uint32_t> addresses,
+                      const ResolveOptions& options, const ResolveDone& done) {
+  // Subscribe before looking at the cache, so that no change of an entry can
+  // slip between the look and the wait.
+  const auto requests = RouteSocket::Open(0);
+  const auto events = RouteSocket::Open(RTMGRP_NEIGH);
+  if (events) events->GrowReceiveBuffer(1 << 20);
+  if (!requests || !events) {
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+      done(i, Refusal(Reason::kSystem));
+    }
+    return;
+  }
+  Run(addresses, options, done, *requests, *events).Go();
 }
 
 }  // namespace
 
 const AddressPlatform& SystemPlatform() {
-  static const AddressPlatform platform{ParseAddress, ResolveAddress};
+  static const AddressPlatform platform{ParseAddress, ResolveAddresses};
   return platform;
 }
 

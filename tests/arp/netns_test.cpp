@@ -142,8 +142,8 @@ TEST_F(Lab, SilentAddressFailsWithinTheDeadline) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(GetMAC(u"198.51.100.9"), kQueryErrorText);
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GT(elapsed, 2s);  // the kernel's 3 probes, 1 s apart
-  EXPECT_LT(elapsed, 4s);
+  EXPECT_GT(elapsed, 2s);      // the kernel's 3 probes, 1 s apart
+  EXPECT_LT(elapsed, 3300ms);  // ends at the kernel's FAILED event
 }
 
 // norvane-cli, copied beside a table of its own; gone when this process ends.
@@ -175,7 +175,8 @@ std::string RunCli(const std::string& arguments,
 
 TEST(Cli, OptionsAndMissingTable) {
   const std::string help = RunCli("--help");
-  EXPECT_TRUE(help.starts_with("Usage: norvane-cli ADDRESS...\n")) << help;
+  EXPECT_TRUE(help.starts_with("Usage: norvane-cli [OPTION]... ADDRESS...\n"))
+      << help;
   EXPECT_TRUE(help.ends_with("\nstatus 0\n")) << help;
   EXPECT_EQ(RunCli("--version"), "norvane-cli " NORVANE_VERSION "\nstatus 0\n");
   EXPECT_EQ(RunCli("2>/dev/null"), "status 2\n");
