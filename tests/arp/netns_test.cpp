@@ -25,6 +25,7 @@ using namespace std::chrono_literals;
 using namespace std::string_literals;
 
 std::string unavailable;  // why the namespace tests cannot run here
+pid_t host_pid = 0;       // the namespace of host A
 
 std::string EnterPrivateNetwork() {
   if (geteuid() != 0) return "needs root to create network namespaces";
@@ -54,7 +55,7 @@ long FramesSent() {
 }
 
 // nv0 198.51.100.1/24 02:00:00:00:00:01, the default route, to host A (a
-// stopped child in a namespace of its own) 198.51.100.2 and .3 with
+// stopped child in a namespace of its own) 198.51.100.2 to .4 with
 // 00:0c:29:0a:0b:ff; .6 to .8 cached only; 203.0.113.128/25 via host A.
 // nv1 203.0.113.1/26 02:00:00:00:00:11; nv2 203.0.113.65/26 does no ARP.
 // All of it goes when this process ends.
@@ -68,12 +69,13 @@ std::string SetUpNetwork() {
   int status = 0;
   if (host > 0) waitpid(host, &status, WUNTRACED);
   if (!WIFSTOPPED(status)) return "cannot start the test host";
+  host_pid = host;
   const std::string script = "set -e; a=" + std::to_string(host) + R"(
 A="nsenter -t $a -n"; ip link set lo up
 for f in all default; do echo 1 >/proc/sys/net/ipv6/conf/$f/disable_ipv6; done
 ip link add nv0 address 02:00:00:00:00:01 type veth peer name nv0p \
   address 00:0c:29:0a:0b:ff netns $a
-$A ip addr add 198.51.100.2/24 dev nv0p; $A ip addr add 198.51.100.3/24 dev nv0p
+for i in 2 3 4; do $A ip addr add 198.51.100.$i/24 dev nv0p; done
 $A ip link set nv0p up
 ip link add nv1 address 02:00:00:00:00:11 type veth peer name nv1p
 ip link add nv2 type veth peer name nv2p; ip link set nv2 arp off
@@ -199,6 +201,94 @@ TEST_F(Lab, CliPrintsOneLinePerAddress) {
                 "status 1\n");
   EXPECT_EQ(RunCli("198.51.100.1"),
             "198.51.100.1\t02-00-00-00-00-01\t\nstatus 0\n");
+}
+
+// IP packets host A has received so far (ARP is not counted).
+long HostAPackets() {
+  return std::stol(Shell("nsenter -t " + std::to_string(host_pid) +
+                         " -n awk '/^Ip: [0-9]/ { print $4 }' /proc/net/snmp"));
+}
+
+// The whole /24 at once, as nobody: every address in order, the live and the
+// cached ones answered, the rest failed, in the time the kernel takes for
+// one silent address; the JSON and CSV forms whole and readable.
+TEST_F(Lab, CliScansABlockAtOnce) {
+  const std::string nobody =
+      "ip neigh flush dev nv0 nud reachable; ip neigh del 198.51.100.9 dev nv0 "
+      "2>/dev/null; setpriv --reuid=65534 --regid=65534 --clear-groups";
+  const auto start = std::chrono::steady_clock::now();
+  const std::string text = RunCli("198.51.100.0/24", nobody);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3700ms);
+  std::string expected;
+  for (int i = 1; i < 255; ++i) {
+    const std::string mac = i == 1 ? "02-00-00-00-00-01\t"
+                            : i >= 2 && i <= 4
+                                ? "00-0C-29-0A-0B-FF\tTest Vendor"
+                            : i == 7 ? "02-AA-BB-CC-DD-01\t"
+                            : i == 8 ? "02-AA-BB-CC-DD-02\t"
+                                     : "Error: Gagal memanggil SendARP()\t";
+    expected += "198.51.100." + std::to_string(i) + "\t" + mac + "\n";
+  }
+  EXPECT_EQ(text, expected + "status 1\n");
+
+  const std::string json = RunCli(
+      "--json --timeout 0.3 198.51.100.1-9 | python3 -c 'import json, sys\n"
+      "for line in sys.stdin: o = json.loads(line); print(o[\"address\"], "
+      "o[\"mac\"], o.get(\"state\"), o.get(\"reason\"))'");
+  EXPECT_EQ(json,
+            "198.51.100.1 02-00-00-00-00-01 own address None\n"
+            "198.51.100.2 00-0C-29-0A-0B-FF reachable None\n"
+            "198.51.100.3 00-0C-29-0A-0B-FF reachable None\n"
+            "198.51.100.4 00-0C-29-0A-0B-FF reachable None\n"
+            "198.51.100.5 None None no reply within the deadline\n"
+            "198.51.100.6 None None no usable hardware address in the answer\n"
+            "198.51.100.7 02-AA-BB-CC-DD-01 permanent None\n"
+            "198.51.100.8 02-AA-BB-CC-DD-02 stale None\n"
+            "198.51.100.9 None None no reply within the deadline\n"
+            "status 0\n");  // python's
+  EXPECT_EQ(RunCli("--csv --found 198.51.100.0/29 | python3 -c 'import csv, "
+                   "sys\nfor row in csv.reader(sys.stdin): print(row)'"),
+            "['address', 'mac', 'vendor']\n"
+            "['198.51.100.1', '02-00-00-00-00-01', '']\n"
+            "['198.51.100.2', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
+            "['198.51.100.3', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
+            "['198.51.100.4', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
+            "status 0\n");
+}
+
+// Off-link and non-unicast blocks cost no frame; the pace is held; with
+// CAP_NET_ADMIN no IP packet reaches the host, without it one datagram does.
+TEST_F(Lab, CliIsAGoodCitizen) {
+  long frames = FramesSent();
+  EXPECT_EQ(RunCli("-v 203.0.113.128/28 224.0.0.0/29 2>&1 >/dev/null | sed "
+                   "'s/^norvane-cli: [0-9.]*: //' | uniq -c | sed 's/^ *//'"),
+            "14 not on a directly connected network (gateway 198.51.100.2)\n"
+            "6 not a unicast address\nstatus 0\n");
+  EXPECT_EQ(RunCli("-v 203.0.113.130 224.0.0.5 2>&1 >/dev/null"),
+            "norvane-cli: 203.0.113.130: not on a directly connected network "
+            "(gateway 198.51.100.2)\nnorvane-cli: 224.0.0.5: not a unicast "
+            "address\nstatus 1\n");
+  EXPECT_EQ(FramesSent(), frames);
+
+  // 50 a second: about 25 requests in the first half second, not 62.
+  frames = FramesSent();
+  Shell("(" + (CliFolder() / "norvane-cli").string() +
+        " --rate 50 --timeout 0.2 198.51.100.192/26 >/dev/null &) ; sleep 0.5");
+  const long early = FramesSent() - frames;
+  EXPECT_GE(early, 15);
+  EXPECT_LE(early, 35);
+  Shell("sleep 1.5");
+
+  for (const bool privileged : {true, false}) {
+    Shell("ip neigh del 198.51.100.3 dev nv0 2>/dev/null");
+    const long packets = HostAPackets();
+    EXPECT_EQ(RunCli("198.51.100.3",
+                     privileged ? ""
+                                : "setpriv --reuid=65534 --regid=65534 "
+                                  "--clear-groups"),
+              "198.51.100.3\t00-0C-29-0A-0B-FF\tTest Vendor\nstatus 0\n");
+    EXPECT_EQ(HostAPackets() - packets, privileged ? 0 : 1) << privileged;
+  }
 }
 
 }  // namespace
