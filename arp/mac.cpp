@@ -117,6 +117,7 @@ void QueryMany(const std::vector<std::u16string>& texts,
         // the plain broadcast text is an address.
         if (!answer.resolved && addresses[index] == kMalformedAddress &&
             texts[positions[index]] != u"255.255.255.255") {
+          result = QueryResult{};
           result.reason = Reason::kMalformed;
         }
         done(positions[index], result);

@@ -168,7 +168,7 @@ std::string DottedNetwork(std::uint32_t address) {
 
 std::string Why(const QueryResult& result) {
   std::string why = ReasonText(result.reason);
-  if (result.gateway != 0)
+  if (result.reason == Reason::kOffLink && result.gateway != 0)
     why += " (gateway " + DottedNetwork(result.gateway) + ")";
   return why;
 }
