@@ -47,6 +47,14 @@ std::optional<unsigned> ReadNumber(std::string_view text) {
   return value;
 }
 
+// The text escaped and in single quotes, for messages.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  out += Escape(text);
+  out += '\'';
+  return out;
+}
+
 std::string Dotted(std::uint32_t address) {
   return std::to_string(address >> 24) + '.' +
          std::to_string(address >> 16 & 0xFF) + '.' +
@@ -66,7 +74,7 @@ std::string Expand(const std::string& text, bool large,
       targets.push_back(text);
       return {};
     }
-    if (*bits > 32) return "'" + Escape(text) + "': a prefix is 0 to 32 bits";
+    if (*bits > 32) return Quoted(text) + ": a prefix is 0 to 32 bits";
     const std::uint64_t size = std::uint64_t{1} << (32 - *bits);
     first = *base & ~(size - 1);
     last = first + size - 1;
@@ -85,7 +93,7 @@ std::string Expand(const std::string& text, bool large,
       targets.push_back(text);
       return {};
     }
-    if (*end < *start) return "'" + Escape(text) + "': the range is empty";
+    if (*end < *start) return Quoted(text) + ": the range is empty";
     first = *start;
     last = *end;
   } else {
@@ -93,8 +101,7 @@ std::string Expand(const std::string& text, bool large,
     return {};
   }
   if (last - first + 1 > kLargeRun && !large) {
-    return "'" + Escape(text) +
-           "' is larger than a /16; add --large to query it all";
+    return Quoted(text) + " is larger than a /16; add --large to query it all";
   }
   for (std::uint64_t a = first; a <= last; ++a) {
     targets.push_back(Dotted(static_cast<std::uint32_t>(a)));
@@ -106,7 +113,7 @@ std::string Expand(const std::string& text, bool large,
 std::string ReadList(const std::string& name, std::FILE* input,
                      std::vector<std::string>& lines) {
   std::FILE* file = name == "-" ? input : std::fopen(name.c_str(), "rb");
-  if (!file) return "cannot read '" + Escape(name) + "': " + strerror(errno);
+  if (!file) return "cannot read " + Quoted(name) + ": " + strerror(errno);
   std::string line;
   auto take = [&] {
     line.erase(std::min(line.find('#'), line.size()));
@@ -127,7 +134,7 @@ std::string ReadList(const std::string& name, std::FILE* input,
   take();
   const bool failed = std::ferror(file);
   if (file != input) std::fclose(file);
-  if (failed) return "cannot read '" + Escape(name) + "'";
+  if (failed) return "cannot read " + Quoted(name);
   return {};
 }
 
@@ -291,8 +298,8 @@ std::variant<Options, std::string> ParseArguments(
       char* end = nullptr;
       const double seconds = std::strtod(value.c_str(), &end);
       if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 3600) {
-        return "'--timeout " + Escape(value) +
-               "': seconds are a number above 0, at most 3600";
+        return Quoted("--timeout " + value) +
+               ": seconds are a number above 0, at most 3600";
       }
       options.resolve.timeout = std::chrono::milliseconds(
           static_cast<long>(std::ceil(seconds * 1000)));
@@ -300,12 +307,11 @@ std::variant<Options, std::string> ParseArguments(
       if (!take_value()) return "option '--rate' needs a number a second";
       const auto rate = ReadNumber(value);
       if (!rate || *rate == 0 || *rate > 1'000'000) {
-        return "'--rate " + Escape(value) +
-               "': a whole number from 1 to 1000000";
+        return Quoted("--rate " + value) + ": a whole number from 1 to 1000000";
       }
       options.resolve.rate = *rate;
     } else {
-      return "unknown option '" + Escape(arg) + "'";
+      return "unknown option " + Quoted(arg);
     }
   }
   if (options.help || options.version) return options;

@@ -1,7 +1,12 @@
 // norvane-cli: for each IPv4 address, block or range on the command line, one
 // line with the address, a tab, its hardware address (or the error text), a
 // tab and the vendor of its network card from oui.ieee beside this program.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <clocale>
 #include <csignal>
@@ -72,6 +77,11 @@ void PrintTableError(const norvane::TableError& error) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+#ifdef _WIN32
+  // The output is UTF-8 wherever it goes, with the same line ends as on
+  // other systems: no newline translation.
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
 #ifdef SIGPIPE
   // A closed pipe is a write error to report, not a reason to die silently.
   std::signal(SIGPIPE, SIG_IGN);
@@ -106,5 +116,5 @@ int main(int argc, char** argv) {
   if (options.vendor) {
     return norvane::cli::LookUpVendors(options, stdout, stderr);
   }
-  return norvane::cli::Scan(options, stdout, stderr, isatty(STDERR_FILENO));
+  return norvane::cli::Scan(options, stdout, stderr, isatty(fileno(stderr)));
 }
