@@ -57,7 +57,8 @@ long FramesSent() {
 // nv0 198.51.100.1/24 02:00:00:00:00:01, the default route, to host A (a
 // stopped child in a namespace of its own) 198.51.100.2 to .4 with
 // 00:0c:29:0a:0b:ff; .6 to .8 cached only; 203.0.113.128/25 via host A.
-// nv1 203.0.113.1/26 02:00:00:00:00:11; nv2 203.0.113.65/26 does no ARP.
+// .10 noarp; nv1 203.0.113.1/26 02:00:00:00:00:11 with a link record over
+// 32 KiB; nv2 203.0.113.65/26 does no ARP.
 // All of it goes when this process ends.
 std::string SetUpNetwork() {
   const pid_t host = fork();
@@ -85,9 +86,12 @@ for link in nv0 nv1 nv1p nv2 nv2p; do ip link set $link up; done
 ip route add 203.0.113.128/25 via 198.51.100.2
 ip route add default dev nv0  # only the query's refusals keep odd ones off
 for e in '6 00:00:00:00:12:34 permanent' '7 02:aa:bb:cc:dd:01 permanent' \
-  '8 02:aa:bb:cc:dd:02 stale'; do
+  '8 02:aa:bb:cc:dd:02 stale' '10 02:aa:bb:cc:dd:03 noarp'; do
   set -- $e; ip neigh add 198.51.100.$1 lladdr $2 nud $3 dev nv0
 done
+# A link record over 32 KiB: 300 alternative names of 120 characters.
+seq 300 | awk '{ printf "link property add dev nv1 altname n%0119d\n", $1 }' |
+  ip -batch -
 for i in $(seq 200); do  # until all six links carry traffic
   [ $(ip -o link show up | grep -c LOWER_UP) = 6 ] && exit; sleep 0.01
 done; exit 1)";
@@ -118,6 +122,7 @@ TEST_F(Lab, AnswersFromTheKernel) {
       {u"198.51.100.2 trailing", host_a},
       {u"198.51.100.7", u"02-AA-BB-CC-DD-01"},  // nobody holds .6 to .8
       {u"198.51.100.8", u"02-AA-BB-CC-DD-02"},
+      {u"198.51.100.10", u"02-AA-BB-CC-DD-03"},  // noarp: used as it is
       {u"198.51.100.6", error},  // its MAC begins with four zero bytes
       {u"198.51.100.1", u"02-00-00-00-00-01"},  // the machine's own
       {u"203.0.113.1", u"02-00-00-00-00-11"},
@@ -224,9 +229,10 @@ TEST_F(Lab, CliScansABlockAtOnce) {
     const std::string mac = i == 1 ? "02-00-00-00-00-01\t"
                             : i >= 2 && i <= 4
                                 ? "00-0C-29-0A-0B-FF\tTest Vendor"
-                            : i == 7 ? "02-AA-BB-CC-DD-01\t"
-                            : i == 8 ? "02-AA-BB-CC-DD-02\t"
-                                     : "Error: Gagal memanggil SendARP()\t";
+                            : i == 7  ? "02-AA-BB-CC-DD-01\t"
+                            : i == 8  ? "02-AA-BB-CC-DD-02\t"
+                            : i == 10 ? "02-AA-BB-CC-DD-03\t"
+                                      : "Error: Gagal memanggil SendARP()\t";
     expected += "198.51.100." + std::to_string(i) + "\t" + mac + "\n";
   }
   EXPECT_EQ(text, expected + "status 1\n");
