@@ -340,20 +340,24 @@ class Prober {
       if (error != EPERM && error != EACCES) return false;
       direct_ = false;
     }
-    if (udp_.get() < 0) return false;
+    if (!udp_) {
+      udp_ = std::make_unique<FileDescriptor>(
+          socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    }
+    if (udp_->get() < 0) return false;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(9);
     to.sin_addr.s_addr = address;
     const char nothing = 0;
-    return sendto(udp_.get(), &nothing, 0, MSG_DONTWAIT,
+    return sendto(udp_->get(), &nothing, 0, MSG_DONTWAIT,
                   reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0;
   }
 
  private:
   RouteSocket& requests_;
   bool direct_ = true;
-  FileDescriptor udp_{socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  std::unique_ptr<FileDescriptor> udp_;  // opened on first use
 };
 
 // An interface as the run needs it.
