@@ -331,11 +331,10 @@ std::chrono::milliseconds ResolutionTime(const std::string& interface_name) {
 // one empty datagram to the host's discard port.
 class Prober {
  public:
-  explicit Prober(RouteSocket& requests) : requests_(requests) {}
-
-  bool Probe(std::uint32_t address, std::int32_t ifindex) {
+  bool Probe(RouteSocket& requests, std::uint32_t address,
+             std::int32_t ifindex) {
     if (direct_) {
-      const int error = requests_.RequestResolution(address, ifindex);
+      const int error = requests.RequestResolution(address, ifindex);
       if (error == 0) return true;
       if (error != EPERM && error != EACCES) return false;
       direct_ = false;
@@ -355,7 +354,6 @@ class Prober {
   }
 
  private:
-  RouteSocket& requests_;
   bool direct_ = true;
   std::unique_ptr<FileDescriptor> udp_;  // opened on first use
 };
@@ -364,7 +362,9 @@ class Prober {
 struct LinkFacts {
   Reason refusal = Reason::kSystem;
   std::int32_t index = 0;
-  std::chrono::milliseconds resolution_time{0};
+  std::string name;
+  // Read when the first address on the interface needs the kernel.
+  std::optional<std::chrono::milliseconds> resolution_time;
 };
 
 // An address being resolved by the kernel, and the positions that wait for it.
@@ -377,16 +377,10 @@ struct Waiting {
 class Run {
  public:
   Run(std::span<const std::uint32_t> addresses, const ResolveOptions& options,
-      const ResolveDone& done, RouteSocket& requests, RouteSocket& events)
+      const ResolveDone& done)
       : addresses_(addresses),
         options_(options),
         done_(done),
-        requests_(requests),
-        events_(events),
-        prober_(requests),
-        limit_(
-            netlink::WaitingLimit(NeighbourSetting("default", "gc_thresh2"),
-                                  NeighbourSetting("default", "gc_thresh3"))),
         interval_(std::chrono::nanoseconds(1s) / std::max(options.rate, 1u)) {}
 
   void Go() {
@@ -394,8 +388,7 @@ class Run {
     while (next_ < addresses_.size() || !waiting_.empty()) {
       auto now = std::chrono::steady_clock::now();
       // The per-address steps, until one needs a probe that must wait.
-      while (next_ < addresses_.size() && waiting_.size() < limit_ &&
-             now >= next_probe) {
+      while (next_ < addresses_.size() && HasRoom() && now >= next_probe) {
         if (Examine(next_++, now)) {
           next_probe = std::max(next_probe, now - interval_) + interval_;
           now = std::chrono::steady_clock::now();
@@ -403,13 +396,15 @@ class Run {
       }
       if (next_ == addresses_.size() && waiting_.empty()) return;
       auto until = Earliest();
-      if (next_ < addresses_.size() && waiting_.size() < limit_) {
+      if (next_ < addresses_.size() && HasRoom()) {
         until = std::min(until, next_probe);
       }
-      switch (events_.Wait(until)) {
+      // Only a probe makes anything wait, and a probe needs the events.
+      if (!events_) return FailAll(Reason::kSystem);
+      switch (events_->Wait(until)) {
         case Arrival::kDatagram:
           for (const Neighbour& n :
-               netlink::ParseNeighbourEvents(events_.Received())) {
+               netlink::ParseNeighbourEvents(events_->Received())) {
             Settle(n);
           }
           break;
@@ -453,30 +448,45 @@ class Run {
       done_(position, std::get<0>(decided));
       return false;
     }
-    const LinkFacts& link = std::get<1>(decided);
-    if (!prober_.Probe(address, link.index)) {
+    LinkFacts& link = links_.at(std::get<1>(decided));
+    if (!prober_.Probe(*requests_, address, link.index)) {
       done_(position, Refusal(Reason::kSystem));
       return false;
     }
+    if (!link.resolution_time) link.resolution_time = ResolutionTime(link.name);
     const auto wait = options_.timeout > 0ms ? options_.timeout
-                                             : link.resolution_time + 500ms;
+                                             : *link.resolution_time + 500ms;
     waiting_.emplace(address, Waiting{{position}, link.index, now + wait});
     return true;
   }
 
-  // The answer from the route, the interface and the cache, or the
-  // interface on which the kernel must resolve the address.
-  std::variant<Resolution, LinkFacts> Decide(std::uint32_t address) {
+  // Whether one more address may wait for the kernel. The limit is read
+  // only once a first one waits.
+  bool HasRoom() {
+    if (waiting_.empty()) return true;
+    if (limit_ == 0) {
+      limit_ = netlink::WaitingLimit(NeighbourSetting("default", "gc_thresh2"),
+                                     NeighbourSetting("default", "gc_thresh3"));
+    }
+    return waiting_.size() < limit_;
+  }
+
+  // The answer from the route, the interface and the cache, or the index
+  // of the interface (in links_) on which the kernel must resolve it.
+  std::variant<Resolution, std::uint32_t> Decide(std::uint32_t address) {
     if (!MayBeNeighbour(address)) return Refusal(Reason::kNotUnicast);
-    const std::optional<Route> route = requests_.GetRoute(address, 0);
+    if (!requests_ && !(requests_ = RouteSocket::Open(0))) {
+      return Refusal(Reason::kSystem);
+    }
+    const std::optional<Route> route = requests_->GetRoute(address, 0);
     if (!route) return Refusal(Reason::kNoRoute);
     if (route->type == RTN_LOCAL) {
       // The lookup answers through the loopback interface; the table entry
       // itself names the interface that holds the address.
       const std::optional<Route> entry =
-          requests_.GetRoute(address, RTM_F_FIB_MATCH);
+          requests_->GetRoute(address, RTM_F_FIB_MATCH);
       if (!entry || entry->oif == 0) return Refusal(Reason::kSystem);
-      const std::optional<Link> link = requests_.GetLink(entry->oif);
+      const std::optional<Link> link = requests_->GetLink(entry->oif);
       if (!link) return Refusal(Reason::kSystem);
       if (link->flags & IFF_LOOPBACK) return Refusal(Reason::kNoArp);
       return Answer(link->address, Source::kOwn);
@@ -489,20 +499,28 @@ class Run {
     }
     const LinkFacts& link = Facts(route->oif);
     if (link.refusal != Reason::kNone) return Refusal(link.refusal);
-    if (const auto cached = requests_.GetNeighbour(address, link.index);
+    // Subscribe before looking at the cache, so that no change of the entry
+    // can slip between the look and the wait.
+    if (!events_) {
+      if (!(events_ = RouteSocket::Open(RTMGRP_NEIGH))) {
+        return Refusal(Reason::kSystem);
+      }
+      events_->GrowReceiveBuffer(1 << 20);
+    }
+    if (const auto cached = requests_->GetNeighbour(address, link.index);
         cached && netlink::IsUsable(cached->state)) {
       return Answer(cached->address, netlink::SourceOf(cached->state));
     }
-    return link;
+    return route->oif;
   }
 
   const LinkFacts& Facts(std::uint32_t index) {
     auto [found, added] = links_.try_emplace(index);
     if (added) {
-      if (const std::optional<Link> link = requests_.GetLink(index)) {
+      if (const std::optional<Link> link = requests_->GetLink(index)) {
         found->second.refusal = netlink::RefuseLink(*link);
         found->second.index = link->index;
-        found->second.resolution_time = ResolutionTime(link->name);
+        found->second.name = link->name;
       }
     }
     return found->second;
@@ -535,7 +553,7 @@ class Run {
   void Recheck() {
     std::vector<Neighbour> entries;
     for (const auto& [address, waiting] : waiting_) {
-      if (auto entry = requests_.GetNeighbour(address, waiting.ifindex)) {
+      if (auto entry = requests_->GetNeighbour(address, waiting.ifindex)) {
         entries.push_back(*entry);
       }
     }
@@ -567,10 +585,10 @@ class Run {
   std::span<const std::uint32_t> addresses_;
   const ResolveOptions& options_;
   const ResolveDone& done_;
-  RouteSocket& requests_;
-  RouteSocket& events_;
+  std::unique_ptr<RouteSocket> requests_;  // opened when first needed
+  std::unique_ptr<RouteSocket> events_;    // the neighbour event group
   Prober prober_;
-  const std::size_t limit_;
+  std::size_t limit_ = 0;
   const std::chrono::nanoseconds interval_;
   std::size_t next_ = 0;
   std::map<std::uint32_t, LinkFacts> links_;
@@ -579,18 +597,7 @@ class Run {
 
 void ResolveAddresses(std::span<const std::uint32_t> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
-  // Subscribe before looking at the cache, so that no change of an entry can
-  // slip between the look and the wait.
-  const auto requests = RouteSocket::Open(0);
-  const auto events = RouteSocket::Open(RTMGRP_NEIGH);
-  if (events) events->GrowReceiveBuffer(1 << 20);
-  if (!requests || !events) {
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-      done(i, Refusal(Reason::kSystem));
-    }
-    return;
-  }
-  Run(addresses, options, done, *requests, *events).Go();
+  Run(addresses, options, done).Go();
 }
 
 }  // namespace

@@ -82,9 +82,10 @@ median() {
   done | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
 }
 
-# The addresses of each size: the first n of the /24, as a range.
-range() { echo "198.51.100.1-$1"; }
-list() { seq 1 "$1" | sed 's/^/198.51.100./'; }
+# The addresses of each size: one live host alone, else the first n of the
+# /24, as a range or a list.
+range() { if [ "$1" = 1 ]; then echo 198.51.100.2; else echo "198.51.100.1-$1"; fi; }
+list() { if [ "$1" = 1 ]; then echo 198.51.100.2; else seq 1 "$1" | sed 's/^/198.51.100./'; fi; }
 
 printf '%-34s %8s %8s %8s %8s\n' tool 1 16 64 254
 row() {
