@@ -26,6 +26,7 @@ using namespace std::string_literals;
 
 std::string unavailable;  // why the namespace tests cannot run here
 pid_t host_pid = 0;       // the namespace of host A
+pid_t slow_host = 0;      // answers for 198.51.100.5 after 0.8 s
 
 std::string EnterPrivateNetwork() {
   if (geteuid() != 0) return "needs root to create network namespaces";
@@ -57,9 +58,9 @@ long FramesSent() {
 // nv0 198.51.100.1/24 02:00:00:00:00:01, the default route, to host A (a
 // stopped child in a namespace of its own) 198.51.100.2 to .4 with
 // 00:0c:29:0a:0b:ff; .6 to .8 cached only; 203.0.113.128/25 via host A.
-// .10 noarp; nv1 203.0.113.1/26 02:00:00:00:00:11 with a link record over
-// 32 KiB; nv2 203.0.113.65/26 does no ARP.
-// All of it goes when this process ends.
+// .10 noarp; .5 answered by slow_host.py (00:0c:29:00:00:05) after 0.8 s; nv1
+// 203.0.113.1/26 02:00:00:00:00:11 with a link record over 32 KiB; nv2
+// 203.0.113.65/26 does no ARP. All of it goes when this process ends.
 std::string SetUpNetwork() {
   const pid_t host = fork();
   if (host == 0) {
@@ -95,7 +96,12 @@ seq 300 | awk '{ printf "link property add dev nv1 altname n%0119d\n", $1 }' |
 for i in $(seq 200); do  # until all six links carry traffic
   [ $(ip -o link show up | grep -c LOWER_UP) = 6 ] && exit; sleep 0.01
 done; exit 1)";
-  return std::system(script.c_str()) ? "setting up the namespaces failed" : "";
+  if (std::system(script.c_str())) return "setting up the namespaces failed";
+  slow_host = std::stoi(Shell(
+      "nsenter -t " + std::to_string(host) +
+      " -n timeout 300 python3 " NORVANE_SLOW_HOST
+      " nv0p 00:0c:29:00:00:05 198.51.100.5 800 >/dev/null 2>&1 & echo $!"));
+  return "";
 }
 
 class Lab : public testing::Test {
@@ -214,8 +220,8 @@ long HostAPackets() {
                          " -n awk '/^Ip: [0-9]/ { print $4 }' /proc/net/snmp"));
 }
 
-// The whole /24 at once, as nobody: every address in order, the live and the
-// cached ones answered, the rest failed, in the time the kernel takes for
+// The whole /24 at once, as nobody: every address in order, the live, slow
+// and cached ones answered, the rest failed, in the time the kernel takes for
 // one silent address; the JSON and CSV forms whole and readable.
 TEST_F(Lab, CliScansABlockAtOnce) {
   const std::string nobody =
@@ -229,6 +235,7 @@ TEST_F(Lab, CliScansABlockAtOnce) {
     const std::string mac = i == 1 ? "02-00-00-00-00-01\t"
                             : i >= 2 && i <= 4
                                 ? "00-0C-29-0A-0B-FF\tTest Vendor"
+                            : i == 5  ? "00-0C-29-00-00-05\tTest Vendor"
                             : i == 7  ? "02-AA-BB-CC-DD-01\t"
                             : i == 8  ? "02-AA-BB-CC-DD-02\t"
                             : i == 10 ? "02-AA-BB-CC-DD-03\t"
@@ -240,7 +247,8 @@ TEST_F(Lab, CliScansABlockAtOnce) {
   const std::string json = RunCli(
       "--json --timeout 0.3 198.51.100.1-9 | python3 -c 'import json, sys\n"
       "for line in sys.stdin: o = json.loads(line); print(o[\"address\"], "
-      "o[\"mac\"], o.get(\"state\"), o.get(\"reason\"))'");
+      "o[\"mac\"], o.get(\"state\"), o.get(\"reason\"))'",
+      "ip neigh del 198.51.100.5 dev nv0;");
   EXPECT_EQ(json,
             "198.51.100.1 02-00-00-00-00-01 own address None\n"
             "198.51.100.2 00-0C-29-0A-0B-FF reachable None\n"
@@ -259,6 +267,7 @@ TEST_F(Lab, CliScansABlockAtOnce) {
             "['198.51.100.2', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
             "['198.51.100.3', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
             "['198.51.100.4', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
+            "['198.51.100.5', '00-0C-29-00-00-05', 'Test Vendor']\n"
             "status 0\n");
 }
 
@@ -304,5 +313,7 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   if (!GTEST_FLAG_GET(list_tests))
     norvane::unavailable = norvane::EnterPrivateNetwork();
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  if (norvane::slow_host > 0) kill(norvane::slow_host, SIGTERM);
+  return status;
 }
