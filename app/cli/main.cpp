@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -81,6 +82,16 @@ int main(int argc, char** argv) {
   // The output is UTF-8 wherever it goes, with the same line ends as on
   // other systems: no newline translation.
   _setmode(_fileno(stdout), _O_BINARY);
+  // A console shows the UTF-8 as such while the program runs.
+  struct ConsoleCodePage {
+    const UINT before = GetConsoleOutputCP();
+    ConsoleCodePage() {
+      if (before != 0) SetConsoleOutputCP(CP_UTF8);
+    }
+    ~ConsoleCodePage() {
+      if (before != 0) SetConsoleOutputCP(before);
+    }
+  } console;
 #endif
 #ifdef SIGPIPE
   // A closed pipe is a write error to report, not a reason to die silently.
