@@ -32,6 +32,7 @@ class FakeKernel : public Kernel {
   // The event each probed address brings; none for a silent one.
   std::map<std::uint32_t, Neighbour> replies;
   std::size_t limit = 256;
+  bool lose_events = false;  // as when the receive buffer overran
   std::vector<std::pair<std::uint32_t, Clock::time_point>> probes;
   bool subscribed = false;
 
@@ -75,6 +76,10 @@ class FakeKernel : public Kernel {
     for (const Neighbour& event : pending_) cache[*event.destination] = event;
     events.swap(pending_);
     pending_.clear();
+    if (lose_events) {
+      events.clear();
+      return Arrival::kLost;
+    }
     return Arrival::kEvents;
   }
   std::chrono::milliseconds ResolutionTime(const std::string&) override {
@@ -167,6 +172,23 @@ TEST(Resolver, EachAddressTakesItsWay) {
   // 100 ms (the resolution time) and 500 ms.
   EXPECT_LT(times[10], 300ms);
   EXPECT_GE(times[11], 600ms);
+}
+
+// Lost events: the entries are asked for instead of waiting for nothing.
+TEST(Resolver, AsksTheCacheWhenEventsAreLost) {
+  FakeKernel kernel;
+  kernel.lose_events = true;
+  kernel.routes[Host(9)] = {RTN_UNICAST, kEth, false};
+  kernel.replies[Host(9)] = Entry(9, NUD_REACHABLE);
+  ResolveOptions options;
+  options.timeout = 5s;
+  const std::uint32_t address = Host(9);
+  const auto start = Clock::now();
+  Resolution answer;
+  Resolve(kernel, {&address, 1}, options,
+          [&](std::size_t, const Resolution& r) { answer = r; });
+  EXPECT_TRUE(answer.resolved);
+  EXPECT_LT(Clock::now() - start, 1s);
 }
 
 TEST(Resolver, PacedAndBoundedAndEndingAtTheTimeout) {
