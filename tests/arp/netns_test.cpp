@@ -209,19 +209,6 @@ TEST(Cli, OptionsAndMissingTable) {
   fs::rename(CliFolder() / "oui.away", CliFolder() / "oui.ieee");
 }
 
-// In order, and with no privilege, not even to have the kernel resolve.
-TEST_F(Lab, CliPrintsOneLinePerAddress) {
-  const std::string error = "\tError: Gagal memanggil SendARP()\t\n";
-  EXPECT_EQ(RunCli("198.51.100.3 203.0.113.130 198.51.100.1 0.0.0.0",
-                   "ip neigh del 198.51.100.3 dev nv0 2>/dev/null; "
-                   "setpriv --reuid=65534 --regid=65534 --clear-groups"),
-            "198.51.100.3\t00-0C-29-0A-0B-FF\tTest Vendor\n203.0.113.130" +
-                error + "198.51.100.1\t02-00-00-00-00-01\t\n0.0.0.0" + error +
-                "status 1\n");
-  EXPECT_EQ(RunCli("198.51.100.1"),
-            "198.51.100.1\t02-00-00-00-00-01\t\nstatus 0\n");
-}
-
 // IP packets host A has received so far (ARP is not counted).
 long HostAPackets() {
   return std::stol(Shell("nsenter -t " + std::to_string(host_pid) +
