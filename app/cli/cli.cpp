@@ -1,5 +1,11 @@
 #include "cli.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -353,6 +359,8 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   int write_error = 0;
   auto last_progress = std::chrono::steady_clock::time_point();
   bool progress_shown = false;
+  // Lines for the same terminal first take the progress away.
+  const bool shared_terminal = progress && isatty(fileno(out));
 
   const auto emit = [&](std::size_t i, const QueryResult& result) {
     const std::string& address = options.targets[i];
@@ -391,7 +399,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
         line += "}\n";
         break;
     }
-    if (progress_shown) {
+    if (progress_shown && shared_terminal) {
       std::fputs("\r\033[K", err);
       progress_shown = false;
     }
