@@ -1,10 +1,15 @@
 // The hardware address query: an IPv4 address text becomes the host's
-// hardware address text (XX-XX-XX-XX-XX-XX) or a fixed error text.
+// hardware address text (XX-XX-XX-XX-XX-XX) or a fixed error text. Many
+// addresses can be queried at once; a single query takes the same path.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace norvane {
 
@@ -12,25 +17,111 @@ namespace norvane {
 inline constexpr char16_t kQueryErrorText[] =
     u"Error: Gagal memanggil SendARP()";
 
+// What inet_addr returns for text it cannot read (and for 255.255.255.255).
+inline constexpr std::uint32_t kMalformedAddress = 0xFFFFFFFF;
+
 // The hardware address buffer handed to the platform: 6 bytes.
 using HardwareBuffer = std::array<std::uint8_t, 6>;
+
+// Why a query failed.
+enum class Reason : std::uint8_t {
+  kNone,
+  kMalformed,   // the text is not an address
+  kNotUnicast,  // 0.0.0.0/8, loopback, multicast, broadcast
+  kOffLink,     // not on a directly connected network
+  kNoArp,       // the interface does no ARP
+  kNoReply,     // nobody answered within the deadline
+  kNoRoute,     // no route to the address
+  kBadAnswer,   // the answer holds no usable hardware address
+  kSystem,      // the platform's call itself failed
+};
+
+// The reason in words, for people and for scripts.
+const char* ReasonText(Reason reason);
+
+// Where an answer came from: the state of the neighbour entry (Linux), or
+// the machine's own address. kUnknown where the platform does not say.
+enum class Source : std::uint8_t {
+  kUnknown,
+  kReachable,
+  kStale,
+  kDelay,
+  kProbe,
+  kPermanent,
+  kNoArp,
+  kOwn,
+};
+const char* SourceText(Source source);
+
+// The platform's answer for one address.
+struct Resolution {
+  bool resolved = false;
+  // On success length is the number of address bytes the platform reports,
+  // which may exceed the buffer's capacity.
+  HardwareBuffer buffer{};
+  std::uint32_t length = 0;
+  Reason reason = Reason::kNone;  // when not resolved
+  Source source = Source::kUnknown;
+  std::uint32_t gateway = 0;  // for kOffLink, network byte order; 0 if none
+};
+
+// How a run of queries treats the network.
+struct ResolveOptions {
+  // How long to wait for an answer after asking; zero for the kernel's own
+  // resolution time.
+  std::chrono::milliseconds timeout{0};
+  // Resolution requests a second at most.
+  unsigned rate = 1000;
+};
+
+// Called once for each address of a run, with its position in the run.
+using ResolveDone = std::function<void(std::size_t, const Resolution&)>;
 
 // What the query needs of the platform.
 struct AddressPlatform {
   // Parses dotted IPv4 text the way the platform's inet_addr does and returns
-  // the address in network byte order; 0xFFFFFFFF for malformed text.
+  // the address in network byte order; kMalformedAddress for malformed text.
   std::uint32_t (*parse)(const std::u16string& text);
-  // Resolves an address (network byte order) to its hardware address. On
-  // entry length is the buffer's capacity; on success it is the number of
-  // address bytes the platform reports, which may exceed the capacity.
-  // Returns false when the host cannot be resolved.
-  bool (*resolve)(std::uint32_t address, HardwareBuffer& buffer,
-                  std::uint32_t& length);
+  // Resolves every address (network byte order) and calls done once for
+  // each, in any order but never two calls at once, before it returns.
+  void (*resolve)(std::span<const std::uint32_t> addresses,
+                  const ResolveOptions& options, const ResolveDone& done);
 };
+
+// A resolve function from one that answers a single address per call (as a
+// fake may): on entry length is the buffer's capacity, on success the
+// number of address bytes reported.
+using ResolveOne = bool (*)(std::uint32_t address, HardwareBuffer& buffer,
+                            std::uint32_t& length);
+template <ResolveOne resolve>
+void ResolveEach(std::span<const std::uint32_t> addresses,
+                 const ResolveOptions&, const ResolveDone& done) {
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    Resolution answer;
+    answer.length = static_cast<std::uint32_t>(answer.buffer.size());
+    answer.resolved = resolve(addresses[i], answer.buffer, answer.length);
+    done(i, answer);
+  }
+}
 
 // The platform's own parser and resolver (rtnetlink on Linux, SendARP on
 // Windows).
 const AddressPlatform& SystemPlatform();
+
+// The outcome of one query.
+struct QueryResult {
+  std::u16string mac;  // the hardware address text; empty on failure
+  Reason reason = Reason::kNone;
+  Source source = Source::kUnknown;
+  std::uint32_t gateway = 0;
+};
+using QueryDone = std::function<void(std::size_t, const QueryResult&)>;
+
+// Queries every text at once, under the same rules as QueryMAC, and calls
+// done once for each text with its position, as its answer becomes known.
+void QueryMany(const std::vector<std::u16string>& texts,
+               const ResolveOptions& options, const QueryDone& done,
+               const AddressPlatform& platform = SystemPlatform());
 
 // Sets result to the hardware address text of the host at text and returns
 // true, or returns false and leaves result alone.

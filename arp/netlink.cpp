@@ -5,6 +5,7 @@
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -87,6 +88,11 @@ int ReadRoute(const nlmsghdr* nlh, void* data) {
         }
         break;
       case RTA_GATEWAY:
+        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
+          route.gateway = mnl_attr_get_u32(attr);
+        }
+        route.via_gateway = true;
+        break;
       case RTA_VIA:
       case RTA_MULTIPATH:
         route.via_gateway = true;
@@ -212,7 +218,43 @@ std::vector<Neighbour> ParseNeighbourEvents(
 
 bool IsUsable(std::uint16_t state) {
   return (state & (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE |
-                   NUD_PERMANENT)) != 0;
+                   NUD_PERMANENT | NUD_NOARP)) != 0;
+}
+
+Source SourceOf(std::uint16_t state) {
+  if (state & NUD_REACHABLE) return Source::kReachable;
+  if (state & NUD_STALE) return Source::kStale;
+  if (state & NUD_DELAY) return Source::kDelay;
+  if (state & NUD_PROBE) return Source::kProbe;
+  if (state & NUD_PERMANENT) return Source::kPermanent;
+  if (state & NUD_NOARP) return Source::kNoArp;
+  return Source::kUnknown;
+}
+
+Reason RefuseRoute(const Route& route) {
+  switch (route.type) {
+    case RTN_UNICAST:
+      break;
+    case RTN_BROADCAST:
+    case RTN_MULTICAST:
+    case RTN_ANYCAST:
+      return Reason::kNotUnicast;
+    default:  // unreachable, blackhole, prohibit, throw, ...
+      return Reason::kNoRoute;
+  }
+  if (route.via_gateway) return Reason::kOffLink;
+  return route.oif == 0 ? Reason::kNoRoute : Reason::kNone;
+}
+
+Reason RefuseLink(const Link& link) {
+  if (link.flags & (IFF_LOOPBACK | IFF_NOARP | IFF_POINTOPOINT)) {
+    return Reason::kNoArp;
+  }
+  // Its neighbours' addresses would not fit the answer either.
+  if (link.address.empty() || link.address.size() > 6) {
+    return Reason::kBadAnswer;
+  }
+  return Reason::kNone;
 }
 
 Verdict Judge(const Neighbour& neighbour, std::uint32_t destination,
@@ -224,10 +266,20 @@ Verdict Judge(const Neighbour& neighbour, std::uint32_t destination,
   if (IsUsable(neighbour.state)) {
     const bool fits =
         !neighbour.address.empty() && neighbour.address.size() <= 6;
-    return fits ? Verdict::kResolved : Verdict::kFailed;
+    return fits ? Verdict::kResolved : Verdict::kUnusable;
   }
   if (neighbour.state & NUD_FAILED) return Verdict::kFailed;
   return Verdict::kPending;
+}
+
+std::size_t WaitingLimit(std::optional<long> thresh2,
+                         std::optional<long> thresh3) {
+  // Above gc_thresh2 the kernel starts forced collection and at gc_thresh3
+  // it refuses new entries; other entries share the table, so half of the
+  // smaller one is left for them. gc_thresh1 only lets periodic collection
+  // drop failed and long unused entries, which a run may well pass.
+  const long room = std::min(thresh2.value_or(512), thresh3.value_or(1024));
+  return static_cast<std::size_t>(std::clamp(room / 2, 1L, 256L));
 }
 
 }  // namespace norvane::netlink

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "mac.h"
+
 namespace norvane::netlink {
 
 // A hardware address exactly as the kernel reports it (any length).
@@ -15,9 +17,10 @@ using LinkAddress = std::vector<std::uint8_t>;
 
 // The kernel's answer to a route lookup (RTM_NEWROUTE).
 struct Route {
-  std::uint8_t type = 0;     // RTN_UNICAST, RTN_LOCAL, RTN_BROADCAST, ...
-  std::uint32_t oif = 0;     // output interface; 0 when the answer has none
-  bool via_gateway = false;  // a gateway, a via or several next hops
+  std::uint8_t type = 0;      // RTN_UNICAST, RTN_LOCAL, RTN_BROADCAST, ...
+  std::uint32_t oif = 0;      // output interface; 0 when the answer has none
+  bool via_gateway = false;   // a gateway, a via or several next hops
+  std::uint32_t gateway = 0;  // the IPv4 gateway, network byte order
 };
 
 // The kernel's description of one interface (RTM_NEWLINK).
@@ -54,17 +57,36 @@ std::vector<Neighbour> ParseNeighbourEvents(
     std::span<const std::uint8_t> datagram);
 
 // True for the entry states whose hardware address can be used as it is:
-// reachable, stale, delay, probe and permanent.
+// reachable, stale, delay, probe, permanent and noarp.
 bool IsUsable(std::uint16_t state);
+
+// The state an answer came from, in the query's terms.
+Source SourceOf(std::uint16_t state);
+
+// Why an address with this route (not RTN_LOCAL) has no neighbour to ask;
+// Reason::kNone when it may have one on route.oif.
+Reason RefuseRoute(const Route& route);
+
+// Why the neighbours on this interface cannot be asked; Reason::kNone when
+// they can.
+Reason RefuseLink(const Link& link);
 
 // What one neighbour message says about the entry for destination on
 // interface ifindex.
 enum class Verdict {
   kPending,   // nothing yet (another entry, or still resolving)
   kResolved,  // usable, with an address of 1 to 6 bytes
-  kFailed,    // resolution failed, or an address that does not fit
+  kFailed,    // resolution failed
+  kUnusable,  // usable state, but no address or one that does not fit
 };
 Verdict Judge(const Neighbour& neighbour, std::uint32_t destination,
               std::int32_t ifindex);
+
+// How many addresses may wait for resolution at once, well below the
+// neighbour table's garbage collection thresholds (gc_thresh1..3, the
+// kernel's defaults where they cannot be read), so that a run never makes
+// the kernel evict entries or refuse new ones.
+std::size_t WaitingLimit(std::optional<long> thresh2,
+                         std::optional<long> thresh3);
 
 }  // namespace norvane::netlink

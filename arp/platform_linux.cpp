@@ -1,8 +1,11 @@
 // The Linux platform: the C library's inet_addr, and a resolver that asks the
 // kernel over rtnetlink. It needs no privileges: it reads the routing table,
 // the interface and the neighbour cache, and when the cache has no usable
-// entry it lets the kernel resolve the address by sending one empty UDP
-// datagram to the host's discard port, then waits for the neighbour event.
+// entry it has the kernel resolve the address, then waits for the neighbour
+// event. With CAP_NET_ADMIN it asks the kernel directly (RTM_NEWNEIGH with
+// NTF_USE), so only ARP reaches the host; without, it sends one empty UDP
+// datagram to the host's discard port. Many addresses share one run: one
+// event subscription, requests paced and a bounded number waiting at once.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <libmnl/libmnl.h>
@@ -29,6 +32,8 @@
 
 #include "mac.h"
 #include "netlink.h"
+#include "resolver.h"
+#include "text.h"
 
 namespace norvane {
 namespace {
@@ -40,9 +45,6 @@ using netlink::Neighbour;
 using netlink::Route;
 using netlink::Verdict;
 
-// What inet_addr returns for text it cannot read.
-constexpr std::uint32_t kMalformedAddress = INADDR_NONE;
-
 static_assert(sizeof(wchar_t) == 4, "wchar_t holds one code point");
 
 // The text in the locale's multibyte encoding; empty when a character has no
@@ -51,16 +53,11 @@ std::optional<std::string> ToLocaleBytes(const std::u16string& text) {
   std::string bytes;
   std::mbstate_t state{};
   char out[MB_LEN_MAX];
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t code = text[i];
-    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (code == 0 || (code >= 0xD800 && code <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    const std::size_t n = std::wcrtomb(out, static_cast<wchar_t>(code), &state);
+  for (std::size_t i = 0; i < text.size();) {
+    const std::optional<char32_t> code = NextCodePoint(text, i);
+    if (!code || *code == 0) return std::nullopt;
+    const std::size_t n =
+        std::wcrtomb(out, static_cast<wchar_t>(*code), &state);
     if (n == static_cast<std::size_t>(-1)) return std::nullopt;
     bytes.append(out, n);
   }
@@ -75,23 +72,6 @@ std::uint32_t ParseAddress(const std::u16string& text) {
   const std::optional<std::string> bytes = ToLocaleBytes(text);
   if (!bytes) return kMalformedAddress;
   return inet_addr(bytes->c_str());
-}
-
-// Only a unicast address outside 0.0.0.0/8 and 127.0.0.0/8 can belong to a
-// neighbour; multicast, the reserved block and the limited broadcast cannot.
-bool MayBeNeighbour(std::uint32_t address) {
-  const std::uint32_t first_octet = ntohl(address) >> 24;
-  return first_octet != 0 && first_octet != 127 && first_octet < 224;
-}
-
-// Fills the answer from a hardware address as the kernel reports it. An
-// address that does not fit is a failure, never cut short.
-bool Answer(const LinkAddress& address, HardwareBuffer& buffer,
-            std::uint32_t& length) {
-  if (address.empty() || address.size() > buffer.size()) return false;
-  std::copy(address.begin(), address.end(), buffer.begin());
-  length = static_cast<std::uint32_t>(address.size());
-  return true;
 }
 
 struct MnlCloser {
@@ -112,18 +92,19 @@ class FileDescriptor {
   int fd_;
 };
 
-// An rtnetlink socket, closed when it goes out of scope.
+// An open rtnetlink socket, closed when it goes out of scope.
 class RouteSocket {
  public:
-  // Opens the socket and joins the multicast groups in groups (RTMGRP_*).
-  bool Open(unsigned groups) {
-    socket_.reset(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
-    if (!socket_ ||
-        mnl_socket_bind(socket_.get(), groups, MNL_SOCKET_AUTOPID) < 0) {
-      return false;
+  // A socket bound to the multicast groups in groups (RTMGRP_*); null when
+  // it cannot be opened.
+  static std::unique_ptr<RouteSocket> Open(unsigned groups) {
+    std::unique_ptr<mnl_socket, MnlCloser> socket(
+        mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
+    if (!socket ||
+        mnl_socket_bind(socket.get(), groups, MNL_SOCKET_AUTOPID) < 0) {
+      return nullptr;
     }
-    portid_ = mnl_socket_get_portid(socket_.get());
-    return true;
+    return std::unique_ptr<RouteSocket>(new RouteSocket(std::move(socket)));
   }
 
   int fd() const { return mnl_socket_get_fd(socket_.get()); }
@@ -154,42 +135,49 @@ class RouteSocket {
   // The cache entry for destination on interface ifindex, if there is one.
   std::optional<Neighbour> GetNeighbour(std::uint32_t destination,
                                         std::int32_t ifindex) {
-    nlmsghdr* request = Start(RTM_GETNEIGH);
-    auto* header =
-        static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
-    header->ndm_family = AF_INET;
-    header->ndm_ifindex = ifindex;
-    mnl_attr_put_u32(request, NDA_DST, destination);
+    nlmsghdr* request = NeighbourRequest(RTM_GETNEIGH, destination, ifindex);
     if (!Ask(request)) return std::nullopt;
     return netlink::ParseNeighbourReply(Received(), request->nlmsg_seq,
                                         portid_);
   }
 
-  // Waits until a datagram arrives or the deadline passes. Returns false on
-  // the deadline or an error; events lost to an overrun receive buffer
-  // (ENOBUFS) leave lost set and an empty datagram.
-  bool Wait(std::chrono::steady_clock::time_point deadline, bool& lost) {
-    lost = false;
+  // Asks the kernel to resolve destination on interface ifindex as if a
+  // packet were waiting for it. Returns 0 or the errno of the refusal
+  // (EPERM without CAP_NET_ADMIN).
+  int RequestResolution(std::uint32_t destination, std::int32_t ifindex) {
+    nlmsghdr* request = NeighbourRequest(RTM_NEWNEIGH, destination, ifindex);
+    request->nlmsg_flags |= NLM_F_CREATE | NLM_F_ACK;
+    static_cast<ndmsg*>(mnl_nlmsg_get_payload(request))->ndm_flags = NTF_USE;
+    if (!Ask(request)) return errno ? errno : EIO;
+    errno = 0;
+    const int run = mnl_cb_run(Received().data(), Received().size(),
+                               request->nlmsg_seq, portid_, nullptr, nullptr);
+    return run == MNL_CB_ERROR ? (errno ? errno : EIO) : 0;
+  }
+
+  // Makes room for a burst of events before the kernel drops them.
+  void GrowReceiveBuffer(int bytes) {
+    if (setsockopt(fd(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes))) {
+      setsockopt(fd(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+    }
+  }
+
+  // Waits until a datagram arrives or the deadline passes.
+  Arrival Wait(std::chrono::steady_clock::time_point deadline) {
     for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left <= 0ms) return false;
+      const auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= 0ns) return Arrival::kDeadline;
+      const auto seconds = std::chrono::floor<std::chrono::seconds>(left);
+      const timespec timeout{static_cast<time_t>(seconds.count()),
+                             static_cast<long>((left - seconds) / 1ns)};
       pollfd poll_fd{fd(), POLLIN, 0};
-      const int ready = poll(&poll_fd, 1, static_cast<int>(left.count()));
+      const int ready = ppoll(&poll_fd, 1, &timeout, nullptr);
       if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) return false;
-      const ssize_t n =
-          recv(fd(), buffer_.data(), buffer_.size(), MSG_DONTWAIT);
-      if (n >= 0) {
-        received_ = static_cast<std::size_t>(n);
-        return true;
-      }
-      if (errno == ENOBUFS) {
-        received_ = 0;
-        lost = true;
-        return true;
-      }
-      if (errno != EINTR && errno != EAGAIN) return false;
+      if (ready < 0) return Arrival::kError;
+      if (ready == 0) return Arrival::kDeadline;
+      if (Receive(MSG_DONTWAIT)) return Arrival::kEvents;
+      if (errno == ENOBUFS) return Arrival::kLost;
+      if (errno != EINTR && errno != EAGAIN) return Arrival::kError;
     }
   }
 
@@ -198,12 +186,47 @@ class RouteSocket {
   }
 
  private:
+  explicit RouteSocket(std::unique_ptr<mnl_socket, MnlCloser> socket)
+      : socket_(std::move(socket)),
+        portid_(mnl_socket_get_portid(socket_.get())) {}
+
   nlmsghdr* Start(std::uint16_t type) {
     nlmsghdr* request = mnl_nlmsg_put_header(request_);
     request->nlmsg_type = type;
     request->nlmsg_flags = NLM_F_REQUEST;
     request->nlmsg_seq = ++seq_;
     return request;
+  }
+
+  nlmsghdr* NeighbourRequest(std::uint16_t type, std::uint32_t destination,
+                             std::int32_t ifindex) {
+    nlmsghdr* request = Start(type);
+    auto* header =
+        static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
+    header->ndm_family = AF_INET;
+    header->ndm_ifindex = ifindex;
+    mnl_attr_put_u32(request, NDA_DST, destination);
+    return request;
+  }
+
+  // Receives one whole datagram, however large: its length is peeked first
+  // and the buffer grown to hold it. False with errno set on failure.
+  bool Receive(int flags) {
+    received_ = 0;
+    for (;;) {
+      const ssize_t size =
+          recv(fd(), buffer_.data(), 0, flags | MSG_PEEK | MSG_TRUNC);
+      if (size < 0 && errno == EINTR) continue;
+      if (size < 0) return false;
+      if (static_cast<std::size_t>(size) > buffer_.size()) {
+        buffer_.resize(static_cast<std::size_t>(size));
+      }
+      const ssize_t n = recv(fd(), buffer_.data(), buffer_.size(), flags);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      received_ = static_cast<std::size_t>(n);
+      return true;
+    }
   }
 
   // Sends the request and receives the kernel's answer, which a get request
@@ -213,26 +236,19 @@ class RouteSocket {
     if (mnl_socket_sendto(socket_.get(), request, request->nlmsg_len) < 0) {
       return false;
     }
-    for (;;) {
-      const ssize_t n =
-          mnl_socket_recvfrom(socket_.get(), buffer_.data(), buffer_.size());
-      if (n >= 0) {
-        received_ = static_cast<std::size_t>(n);
-        return true;
-      }
-      if (errno != EINTR) return false;
-    }
+    return Receive(0);
   }
 
   std::unique_ptr<mnl_socket, MnlCloser> socket_;
   unsigned portid_ = 0;
   std::uint32_t seq_ = static_cast<std::uint32_t>(std::time(nullptr));
   alignas(nlmsghdr) char request_[256] = {};
-  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(32768);
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(16384);
   std::size_t received_ = 0;
 };
 
-// One setting of the interface's IPv4 neighbour parameters.
+// One setting of the kernel's IPv4 neighbour parameters, from the folder
+// of an interface or of the defaults ("default").
 std::optional<long> NeighbourSetting(const std::string& interface_name,
                                      const char* name) {
   const std::string path =
@@ -251,7 +267,8 @@ std::optional<long> NeighbourSetting(const std::string& interface_name,
 
 // How long the kernel takes to give up on an address that nobody answers:
 // mcast_solicit (plus app_solicit) probes sent retrans_time_ms apart.
-std::chrono::milliseconds ResolutionTime(const std::string& interface_name) {
+std::chrono::milliseconds LinkResolutionTime(
+    const std::string& interface_name) {
   constexpr auto kDefault = 3000ms;
   if (interface_name.empty() || interface_name.size() >= IF_NAMESIZE ||
       interface_name.find('/') != std::string::npos ||
@@ -269,91 +286,102 @@ std::chrono::milliseconds ResolutionTime(const std::string& interface_name) {
   return std::chrono::milliseconds(std::min(total, 60'000L));
 }
 
-// Sends one empty datagram to the discard port of address, which makes the
-// kernel resolve it.
-bool SendProbe(std::uint32_t address) {
-  const FileDescriptor udp(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (udp.get() < 0) return false;
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(9);
-  to.sin_addr.s_addr = address;
-  const char nothing = 0;
-  return sendto(udp.get(), &nothing, 0, 0, reinterpret_cast<sockaddr*>(&to),
-                sizeof(to)) == 0;
-}
-
-bool ResolveAddress(std::uint32_t address, HardwareBuffer& buffer,
-                    std::uint32_t& length) {
-  if (!MayBeNeighbour(address)) return false;
-
-  RouteSocket requests;
-  if (!requests.Open(0)) return false;
-  const std::optional<Route> route = requests.GetRoute(address, 0);
-  if (!route) return false;
-
-  if (route->type == RTN_LOCAL) {
-    // The lookup answers through the loopback interface; the table entry
-    // itself names the interface that holds the address.
-    const std::optional<Route> entry =
-        requests.GetRoute(address, RTM_F_FIB_MATCH);
-    if (!entry || entry->oif == 0) return false;
-    const std::optional<Link> link = requests.GetLink(entry->oif);
-    if (!link || (link->flags & IFF_LOOPBACK)) return false;
-    return Answer(link->address, buffer, length);
-  }
-
-  // Broadcast, unreachable, blackhole and the like have no neighbour, and a
-  // host behind a gateway is not on the local network.
-  if (route->type != RTN_UNICAST || route->via_gateway || route->oif == 0) {
-    return false;
-  }
-  const std::optional<Link> link = requests.GetLink(route->oif);
-  if (!link || (link->flags & (IFF_LOOPBACK | IFF_NOARP | IFF_POINTOPOINT)) ||
-      link->address.empty() || link->address.size() > buffer.size()) {
-    return false;
-  }
-  const std::int32_t ifindex = link->index;
-
-  // Subscribe before looking at the cache, so that no change of the entry
-  // can slip between the look and the wait.
-  RouteSocket events;
-  if (!events.Open(RTMGRP_NEIGH)) return false;
-  if (const auto cached = requests.GetNeighbour(address, ifindex);
-      cached && netlink::IsUsable(cached->state)) {
-    return Answer(cached->address, buffer, length);
-  }
-
-  const auto start = std::chrono::steady_clock::now();
-  if (!SendProbe(address)) return false;
-  // Read while the probe is on its way.
-  const auto deadline = start + ResolutionTime(link->name) + 500ms;
-  bool lost = false;
-  while (events.Wait(deadline, lost)) {
-    std::vector<Neighbour> news;
-    if (!lost) {
-      news = netlink::ParseNeighbourEvents(events.Received());
-    } else if (auto entry = requests.GetNeighbour(address, ifindex)) {
-      news.push_back(*entry);
+// Has the kernel resolve addresses: directly where the process may, else by
+// one empty datagram to the host's discard port.
+class Prober {
+ public:
+  bool Probe(RouteSocket& requests, std::uint32_t address,
+             std::int32_t ifindex) {
+    if (direct_) {
+      const int error = requests.RequestResolution(address, ifindex);
+      if (error == 0) return true;
+      if (error != EPERM && error != EACCES) return false;
+      direct_ = false;
     }
-    for (const Neighbour& neighbour : news) {
-      switch (netlink::Judge(neighbour, address, ifindex)) {
-        case Verdict::kResolved:
-          return Answer(neighbour.address, buffer, length);
-        case Verdict::kFailed:
-          return false;
-        case Verdict::kPending:
-          break;
-      }
+    if (!udp_) {
+      udp_ = std::make_unique<FileDescriptor>(
+          socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     }
+    if (udp_->get() < 0) return false;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(9);
+    to.sin_addr.s_addr = address;
+    const char nothing = 0;
+    return sendto(udp_->get(), &nothing, 0, MSG_DONTWAIT,
+                  reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0;
   }
-  return false;
+
+ private:
+  bool direct_ = true;
+  std::unique_ptr<FileDescriptor> udp_;  // opened on first use
+};
+
+// The kernel itself, over rtnetlink; sockets are opened when first needed.
+class SystemKernel : public Kernel {
+ public:
+  std::optional<Route> GetRoute(std::uint32_t destination,
+                                unsigned flags) override {
+    if (!Requests()) return std::nullopt;
+    return requests_->GetRoute(destination, flags);
+  }
+  std::optional<Link> GetLink(std::uint32_t index) override {
+    if (!Requests()) return std::nullopt;
+    return requests_->GetLink(index);
+  }
+  std::optional<Neighbour> GetNeighbour(std::uint32_t destination,
+                                        std::int32_t ifindex) override {
+    if (!Requests()) return std::nullopt;
+    return requests_->GetNeighbour(destination, ifindex);
+  }
+  bool Subscribe() override {
+    if (!events_ && (events_ = RouteSocket::Open(RTMGRP_NEIGH))) {
+      // Room for a burst of events before the kernel drops them.
+      events_->GrowReceiveBuffer(1 << 20);
+    }
+    return events_ != nullptr;
+  }
+  bool Probe(std::uint32_t destination, std::int32_t ifindex) override {
+    return Requests() && prober_.Probe(*requests_, destination, ifindex);
+  }
+  Arrival Wait(std::chrono::steady_clock::time_point deadline,
+               std::vector<Neighbour>& events) override {
+    if (!events_) return Arrival::kError;
+    const Arrival arrival = events_->Wait(deadline);
+    if (arrival == Arrival::kEvents) {
+      events = netlink::ParseNeighbourEvents(events_->Received());
+    }
+    return arrival;
+  }
+  std::chrono::milliseconds ResolutionTime(const std::string& name) override {
+    return LinkResolutionTime(name);
+  }
+  std::size_t WaitingLimit() override {
+    return netlink::WaitingLimit(NeighbourSetting("default", "gc_thresh2"),
+                                 NeighbourSetting("default", "gc_thresh3"));
+  }
+
+ private:
+  bool Requests() {
+    if (!requests_) requests_ = RouteSocket::Open(0);
+    return requests_ != nullptr;
+  }
+
+  std::unique_ptr<RouteSocket> requests_;
+  std::unique_ptr<RouteSocket> events_;  // the neighbour event group
+  Prober prober_;
+};
+
+void ResolveAddresses(std::span<const std::uint32_t> addresses,
+                      const ResolveOptions& options, const ResolveDone& done) {
+  SystemKernel kernel;
+  Resolve(kernel, addresses, options, done);
 }
 
 }  // namespace
 
 const AddressPlatform& SystemPlatform() {
-  static const AddressPlatform platform{ParseAddress, ResolveAddress};
+  static const AddressPlatform platform{ParseAddress, ResolveAddresses};
   return platform;
 }
 

@@ -1,5 +1,7 @@
 // The Windows platform: ws2_32's inet_addr on the text in the ANSI code page,
-// and the IP Helper's SendARP with source address 0.
+// and the IP Helper's SendARP with source address 0. SendARP blocks until the
+// host answers or the system gives up, so a run of many addresses spreads
+// its calls over a small pool of threads.
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 // clang-format off
 #include <winsock2.h>
@@ -10,13 +12,15 @@
 #include <string>
 
 #include "mac.h"
+#include "pool.h"
 
 namespace norvane {
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wide text");
 
-// Winsock is started once, the first time an address is parsed.
+// Winsock is started once, the first time an address is parsed, and stays
+// up until the program ends.
 void StartWinsock() {
   static const bool started = [] {
     WSADATA data;
@@ -39,18 +43,29 @@ std::uint32_t ParseAddress(const std::u16string& text) {
   return inet_addr(ansi.c_str());
 }
 
-bool ResolveAddress(std::uint32_t address, HardwareBuffer& buffer,
-                    std::uint32_t& length) {
-  ULONG answer_length = length;
-  const DWORD status = SendARP(address, 0, buffer.data(), &answer_length);
-  length = answer_length;
-  return status == NO_ERROR;
+Resolution ResolveOne(std::uint32_t address) {
+  Resolution answer;
+  ULONG length = static_cast<ULONG>(answer.buffer.size());
+  const DWORD status = SendARP(address, 0, answer.buffer.data(), &length);
+  answer.length = length;
+  answer.resolved = status == NO_ERROR;
+  if (!answer.resolved) {
+    answer.reason = status == ERROR_BAD_NET_NAME || status == ERROR_GEN_FAILURE
+                        ? Reason::kNoReply
+                        : Reason::kSystem;
+  }
+  return answer;
+}
+
+void ResolveAddresses(std::span<const std::uint32_t> addresses,
+                      const ResolveOptions& options, const ResolveDone& done) {
+  RunPooled(addresses, options, ResolveOne, done);
 }
 
 }  // namespace
 
 const AddressPlatform& SystemPlatform() {
-  static const AddressPlatform platform{ParseAddress, ResolveAddress};
+  static const AddressPlatform platform{ParseAddress, ResolveAddresses};
   return platform;
 }
 

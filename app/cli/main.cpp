@@ -1,15 +1,22 @@
-// norvane-cli: for each IPv4 address on the command line, one line with the
-// address, a tab, its hardware address (or the error text), a tab and the
-// vendor of its network card from oui.ieee beside this program.
+// norvane-cli: for each IPv4 address, block or range on the command line, one
+// line with the address, a tab, its hardware address (or the error text), a
+// tab and the vendor of its network card from oui.ieee beside this program.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <clocale>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <cwchar>
 #include <string>
-#include <string_view>
+#include <variant>
 #include <vector>
 
-#include "mac.h"
+#include "cli.h"
 #include "norvane_version.h"
 #include "oui.h"
 #include "startup.h"
@@ -17,117 +24,109 @@
 
 namespace {
 
-constexpr int kAllResolved = 0;
-constexpr int kSomeFailed = 1;
 constexpr int kUsageError = 2;
 
 constexpr char kUsage[] =
-    "Usage: norvane-cli ADDRESS...\n"
+    "Usage: norvane-cli [OPTION]... ADDRESS...\n"
+    "       norvane-cli --vendor MAC...\n"
     "Finds the hardware address of each IPv4 ADDRESS on the local network and\n"
-    "the maker of its network card, and prints one line per address:\n"
-    "the address, a tab, the hardware address or the error text, a tab, and\n"
-    "the vendor name (empty when unknown). The vendor table oui.ieee is read\n"
-    "from the directory of this program.\n"
+    "the maker of its network card, and prints one line per address, in the\n"
+    "order given: the address, a tab, the hardware address or the error text,\n"
+    "a tab, and the vendor name (empty when unknown). The vendor table\n"
+    "oui.ieee is read from the directory of this program.\n"
     "\n"
-    "  -h, --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
+    "ADDRESS is an IPv4 address, a block (198.51.100.0/24, without its "
+    "network\n"
+    "and broadcast addresses) or a range (198.51.100.10-20 or\n"
+    "198.51.100.10-198.51.100.20). Any other text is queried as it is.\n"
+    "The addresses are resolved at once: unanswered ones wait for the "
+    "kernel's\n"
+    "resolution time (about 3 s) together, not one after another.\n"
     "\n"
-    "Exit status: 0 when every address was resolved, 1 when any was not,\n"
-    "2 when oui.ieee is missing or unreadable, or the command line is wrong.\n";
+    "  -f, --file FILE    read addresses from FILE ('-' for standard input),\n"
+    "                     one a line; '#' starts a comment\n"
+    "      --large        allow a block or range larger than a /16\n"
+    "      --found        print only the addresses that were resolved\n"
+    "      --json         one JSON object a line: address, mac (null when not\n"
+    "                     resolved), vendor, and the neighbour state the "
+    "answer\n"
+    "                     came from or the reason it failed\n"
+    "      --csv          comma-separated values with a header line\n"
+    "  -v, --verbose      say on standard error why each address failed\n"
+    "      --timeout SEC  wait at most SEC seconds for each answer\n"
+    "                     (default: the kernel's own resolution time)\n"
+    "      --rate N       send at most N resolution requests a second\n"
+    "                     (default 1000)\n"
+    "      --vendor       look up hardware addresses (XX-XX-XX-XX-XX-XX,\n"
+    "                     colons, 0011.2233.4455 or 12 hex digits) in the\n"
+    "                     vendor table, without a query\n"
+    "  -h, --help         show this help and exit\n"
+    "      --version      show the version and exit\n"
+    "\n"
+    "Tabs, line breaks and other control characters in an address or vendor\n"
+    "are written as escapes (\\t, \\n, \\xHH) in the text and CSV forms.\n"
+    "On a terminal, a long run shows its progress on standard error.\n"
+    "\n"
+    "Exit status: 0 when every address was resolved (with --vendor: every\n"
+    "one had a vendor), 1 when any was not, 2 when oui.ieee is missing or\n"
+    "unreadable, the command line is wrong or the output cannot be written.\n";
 
 void PrintTableError(const norvane::TableError& error) {
   std::fprintf(stderr, "norvane-cli: %s\n",
                norvane::ToUtf8(error.message).c_str());
 }
 
-void AppendUtf16(char32_t code, std::u16string& out) {
-  if (code < 0x10000) {
-    out += static_cast<char16_t>(code);
-  } else {
-    code -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (code >> 10));
-    out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-  }
-}
-
-// An argument in the locale's multibyte encoding as text; a byte that does
-// not decode becomes U+FFFD.
-std::u16string FromLocale(std::string_view bytes) {
-  std::u16string text;
-  std::mbstate_t state{};
-  while (!bytes.empty()) {
-    wchar_t wide = 0;
-    const std::size_t n =
-        std::mbrtowc(&wide, bytes.data(), bytes.size(), &state);
-    if (n == static_cast<std::size_t>(-1) ||
-        n == static_cast<std::size_t>(-2)) {
-      AppendUtf16(U'\uFFFD', text);
-      bytes.remove_prefix(1);
-      state = std::mbstate_t{};
-      continue;
-    }
-    const auto code = static_cast<char32_t>(wide);
-    AppendUtf16(
-        code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF) ? code : U'\uFFFD',
-        text);
-    bytes.remove_prefix(n == 0 ? 1 : n);
-  }
-  return text;
-}
-
-void PrintLine(std::string_view address, const std::u16string& mac,
-               const std::u16string& vendor) {
-  std::string line(address);
-  line += '\t';
-  line += norvane::ToUtf8(mac);
-  line += '\t';
-  line += norvane::ToUtf8(vendor);
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-
-  std::vector<std::string_view> addresses;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (!options_done && arg.size() > 1 && arg.front() == '-') {
-      if (arg == "--") {
-        options_done = true;
-      } else if (arg == "-h" || arg == "--help") {
-        std::fputs(kUsage, stdout);
-        return kAllResolved;
-      } else if (arg == "--version") {
-        std::printf("norvane-cli %s\n", NORVANE_VERSION);
-        return kAllResolved;
-      } else {
-        std::fprintf(stderr,
-                     "norvane-cli: unknown option '%s'\n"
-                     "Try 'norvane-cli --help' for more information.\n",
-                     argv[i]);
-        return kUsageError;
-      }
-      continue;
+#ifdef _WIN32
+  // The output is UTF-8 wherever it goes, with the same line ends as on
+  // other systems: no newline translation.
+  _setmode(_fileno(stdout), _O_BINARY);
+  // A console shows the UTF-8 as such while the program runs.
+  struct ConsoleCodePage {
+    const UINT before = GetConsoleOutputCP();
+    ConsoleCodePage() {
+      if (before != 0) SetConsoleOutputCP(CP_UTF8);
     }
-    addresses.push_back(arg);
-  }
-  if (addresses.empty()) {
-    std::fputs(kUsage, stderr);
+    ~ConsoleCodePage() {
+      if (before != 0) SetConsoleOutputCP(before);
+    }
+  } console;
+#endif
+#ifdef SIGPIPE
+  // A closed pipe is a write error to report, not a reason to die silently.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+
+  const auto parsed = norvane::cli::ParseArguments(
+      std::vector<std::string>(argv + 1, argv + argc), stdin);
+  if (const auto* error = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr,
+                 "norvane-cli: %s\n"
+                 "Try 'norvane-cli --help' for more information.\n",
+                 error->c_str());
     return kUsageError;
+  }
+  const auto& options = std::get<norvane::cli::Options>(parsed);
+  if (options.help || options.version) {
+    if (options.help) {
+      std::fputs(kUsage, stdout);
+    } else {
+      std::printf("norvane-cli %s\n", NORVANE_VERSION);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::perror("norvane-cli: cannot write the output");
+      return kUsageError;
+    }
+    return 0;
   }
 
   if (!norvane::LoadOUI(PrintTableError)) return norvane::kTableExitStatus;
 
-  int status = kAllResolved;
-  for (const std::string_view address : addresses) {
-    const std::u16string mac = norvane::GetMAC(FromLocale(address));
-    if (mac.empty() || mac == norvane::kQueryErrorText) status = kSomeFailed;
-    PrintLine(address, mac, norvane::FindVendor(mac));
+  if (options.vendor) {
+    return norvane::cli::LookUpVendors(options, stdout, stderr);
   }
-  return status;
+  return norvane::cli::Scan(options, stdout, stderr, isatty(fileno(stderr)));
 }

@@ -23,10 +23,6 @@ void ShowTableError(const norvane::TableError& error) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
-  // inet_addr belongs to Windows Sockets, which must be started first.
-  WSADATA winsock;
-  const bool sockets = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
-
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
@@ -39,6 +35,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
   const HWND window = norvane::win32::CreateMainWindow(instance);
   const int status = window ? norvane::win32::RunMainWindow(window, show) : 1;
-  if (sockets) WSACleanup();
   return status;
 }

@@ -7,6 +7,8 @@
 #
 # RUNS sets the runs per case (default 200; the silent host runs 3 times).
 # SLOW_MS sets the reply delay of the slow host (default 0.5 ms).
+# BASELINE=DIR, a build of an earlier version, adds its query's rows beside
+# each uncached, cached and silent case.
 #
 #   nv0 198.51.100.1/24 -- host 198.51.100.2: its kernel answers at once
 #                               198.51.100.4: slow_host.py answers after
@@ -87,8 +89,11 @@ echo
 printf '%-24s %-33s %5s %10s %10s %10s\n' \
   case result runs median_ms min_ms max_ms
 flush="ip neigh flush dev nv0"
+baseline=${BASELINE:+$BASELINE/bin/bench_arp_query}
 "$bench" "uncached host" 198.51.100.2 "$runs" "$flush"
+[ -z "$baseline" ] || "$baseline" "uncached host, baseline" 198.51.100.2 "$runs" "$flush"
 "$bench" "cached host" 198.51.100.2 "$runs"
+[ -z "$baseline" ] || "$baseline" "cached host, baseline" 198.51.100.2 "$runs"
 ip_neigh_row "ip neigh get, cached" 198.51.100.2
 arping_row "arping reply time" 198.51.100.2
 "$bench" "uncached slow host" 198.51.100.4 "$runs" "$flush"
@@ -97,3 +102,4 @@ arping_row "arping, slow host" 198.51.100.4
 "$bench" "refused (224.0.0.1)" 224.0.0.1 "$runs"
 "$bench" "off-link (gateway)" 203.0.113.7 "$runs"
 "$bench" "silent host" 198.51.100.9 3
+[ -z "$baseline" ] || "$baseline" "silent host, baseline" 198.51.100.9 3

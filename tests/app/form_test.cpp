@@ -48,7 +48,8 @@ bool FakeResolve(std::uint32_t address, norvane::HardwareBuffer& buffer,
   return address == 7 || address == 8;
 }
 
-const norvane::AddressPlatform kFake{FakeParse, FakeResolve};
+const norvane::AddressPlatform kFake{FakeParse,
+                                     norvane::ResolveEach<FakeResolve>};
 
 const std::u16string kPrompt = u"Sila masukkan IP!";
 const std::u16string kError = u"Error: Gagal memanggil SendARP()";

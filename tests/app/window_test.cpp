@@ -38,7 +38,8 @@ bool FakeResolve(std::uint32_t address, norvane::HardwareBuffer& buffer,
   return address != 9;
 }
 
-const norvane::AddressPlatform kFakePlatform{FakeParse, FakeResolve};
+const norvane::AddressPlatform kFakePlatform{FakeParse,
+                                             norvane::ResolveEach<FakeResolve>};
 
 }  // namespace
 

@@ -23,12 +23,16 @@ struct Fake {
 
 const AddressPlatform kFakePlatform{
     [](const std::u16string&) { return fake.parsed; },
-    [](std::uint32_t address, HardwareBuffer& buffer, std::uint32_t& length) {
-      fake.asked = address;
-      EXPECT_EQ(length, 6u);
-      buffer = fake.answer;
-      length = fake.length;
-      return fake.resolves;
+    [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
+       const ResolveDone& done) {
+      for (std::size_t i = 0; i < addresses.size(); ++i) {
+        fake.asked = addresses[i];
+        Resolution answer;
+        answer.buffer = fake.answer;
+        answer.length = fake.length;
+        answer.resolved = fake.resolves;
+        done(i, answer);
+      }
     }};
 
 TEST(Query, FormattingAndFailureRules) {

@@ -61,14 +61,16 @@ TEST(Window, LayoutFontsAndLogoFollowTheDpi) {
 }
 
 // Wine's SendARP always fails: here a fake answers.
+bool FakeResolve(std::uint32_t, HardwareBuffer& buffer, std::uint32_t& length) {
+  buffer = {0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF};
+  length = 6;
+  return true;
+}
+
 TEST(Window, ClickShowsTheAddressAndItsVendor) {
   const AddressPlatform fake{
       [](const std::u16string&) -> std::uint32_t { return 0x0764'33C6; },
-      [](std::uint32_t, HardwareBuffer& buffer, std::uint32_t& length) {
-        buffer = {0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF};
-        length = 6;
-        return true;
-      }};
+      ResolveEach<FakeResolve>};
   OUIList = {u"00-0C-29   (hex)        VMware, Inc."};
   const HWND window = CreateMainWindow(GetModuleHandleW(nullptr), fake);
   ASSERT_NE(window, nullptr);

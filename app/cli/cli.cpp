@@ -1,0 +1,479 @@
+#include "cli.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "oui.h"
+#include "text.h"
+
+namespace norvane::cli {
+namespace {
+
+// Strict dotted decimal, four parts of 0 to 255; host byte order.
+std::optional<std::uint32_t> ReadDotted(std::string_view text) {
+  std::uint32_t address = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (text.empty() || text.front() != '.') return std::nullopt;
+      text.remove_prefix(1);
+    }
+    unsigned value = 0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data() || value > 255 ||
+        end - text.data() > 3) {
+      return std::nullopt;
+    }
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    address = address << 8 | value;
+  }
+  if (!text.empty()) return std::nullopt;
+  return address;
+}
+
+std::optional<unsigned> ReadNumber(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The text escaped and in single quotes, for messages.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  out += Escape(text);
+  out += '\'';
+  return out;
+}
+
+std::string Dotted(std::uint32_t address) {
+  return std::to_string(address >> 24) + '.' +
+         std::to_string(address >> 16 & 0xFF) + '.' +
+         std::to_string(address >> 8 & 0xFF) + '.' +
+         std::to_string(address & 0xFF);
+}
+
+// Adds the addresses text stands for: a block, a range, or else the text
+// itself. Returns a message for a block or range that cannot be taken.
+std::string Expand(const std::string& text, bool large,
+                   std::vector<std::string>& targets) {
+  std::uint64_t first = 0, last = 0;
+  if (const auto slash = text.find('/'); slash != std::string::npos) {
+    const auto base = ReadDotted(std::string_view(text).substr(0, slash));
+    const auto bits = ReadNumber(std::string_view(text).substr(slash + 1));
+    if (!base || !bits || slash + 1 == text.size()) {
+      targets.push_back(text);
+      return {};
+    }
+    if (*bits > 32) return Quoted(text) + ": a prefix is 0 to 32 bits";
+    const std::uint64_t size = std::uint64_t{1} << (32 - *bits);
+    first = *base & ~(size - 1);
+    last = first + size - 1;
+    // The network and broadcast addresses of a block are nobody's.
+    if (*bits <= 30) ++first, --last;
+  } else if (const auto dash = text.find('-'); dash != std::string::npos) {
+    const auto start = ReadDotted(std::string_view(text).substr(0, dash));
+    const std::string_view rest = std::string_view(text).substr(dash + 1);
+    std::optional<std::uint32_t> end = ReadDotted(rest);
+    if (!end && start) {
+      if (const auto octet = ReadNumber(rest); octet && *octet <= 255) {
+        end = (*start & 0xFFFFFF00) | *octet;
+      }
+    }
+    if (!start || !end) {
+      targets.push_back(text);
+      return {};
+    }
+    if (*end < *start) return Quoted(text) + ": the range is empty";
+    first = *start;
+    last = *end;
+  } else {
+    targets.push_back(text);
+    return {};
+  }
+  if (last - first + 1 > kLargeRun && !large) {
+    return Quoted(text) + " is larger than a /16; add --large to query it all";
+  }
+  for (std::uint64_t a = first; a <= last; ++a) {
+    targets.push_back(Dotted(static_cast<std::uint32_t>(a)));
+  }
+  return {};
+}
+
+// The lines of a list file: '#' starts a comment, blank lines are skipped.
+std::string ReadList(const std::string& name, std::FILE* input,
+                     std::vector<std::string>& lines) {
+  std::FILE* file = name == "-" ? input : std::fopen(name.c_str(), "rb");
+  if (!file) return "cannot read " + Quoted(name) + ": " + strerror(errno);
+  std::string line;
+  auto take = [&] {
+    line.erase(std::min(line.find('#'), line.size()));
+    const auto begin = line.find_first_not_of(" \t\r\v\f");
+    if (begin != std::string::npos) {
+      line.erase(line.find_last_not_of(" \t\r\v\f") + 1);
+      lines.push_back(line.substr(begin));
+    }
+    line.clear();
+  };
+  for (int c; (c = std::fgetc(file)) != EOF;) {
+    if (c == '\n') {
+      take();
+    } else {
+      line += static_cast<char>(c);
+    }
+  }
+  take();
+  const bool failed = std::ferror(file);
+  if (file != input) std::fclose(file);
+  if (failed) return "cannot read " + Quoted(name);
+  return {};
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
+}
+
+// One RFC 4180 field.
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + '"';
+}
+
+std::string DottedNetwork(std::uint32_t address) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
+  return std::to_string(bytes[0]) + '.' + std::to_string(bytes[1]) + '.' +
+         std::to_string(bytes[2]) + '.' + std::to_string(bytes[3]);
+}
+
+std::string Why(const QueryResult& result) {
+  std::string why = ReasonText(result.reason);
+  if (result.reason == Reason::kOffLink && result.gateway != 0)
+    why += " (gateway " + DottedNetwork(result.gateway) + ")";
+  return why;
+}
+
+// Writes text whole; false when the output refuses it.
+bool Write(std::FILE* out, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
+         std::fflush(out) == 0;
+}
+
+}  // namespace
+
+std::string Escape(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    char escape[8];
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+      out += escape;
+    } else if (byte == 0xC2 && i + 1 < text.size() &&
+               (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
+      // U+0080 to U+009F, the C1 controls in UTF-8.
+      std::snprintf(escape, sizeof escape, "\\u%04X",
+                    static_cast<unsigned char>(text[++i]));
+      out += escape;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::u16string NormalizeMac(std::string_view text) {
+  std::string digits;
+  const auto hex = [](char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+  };
+  if (text.size() == 17 && (text[2] == '-' || text[2] == ':')) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (i % 3 == 2 ? text[i] != text[2] : !hex(text[i])) return {};
+      if (i % 3 != 2) digits += text[i];
+    }
+  } else if (text.size() == 14 && text[4] == '.' && text[9] == '.') {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (i % 5 == 4 ? text[i] != '.' : !hex(text[i])) return {};
+      if (i % 5 != 4) digits += text[i];
+    }
+  } else if (text.size() == 12 && std::all_of(text.begin(), text.end(), hex)) {
+    digits = text;
+  } else {
+    return {};
+  }
+  std::u16string mac;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && i % 2 == 0) mac += u'-';
+    mac += static_cast<char16_t>(
+        std::toupper(static_cast<unsigned char>(digits[i])));
+  }
+  return mac;
+}
+
+std::variant<Options, std::string> ParseArguments(
+    const std::vector<std::string>& arguments, std::FILE* input) {
+  Options options;
+  bool large = false, options_done = false;
+  std::vector<std::pair<bool, std::string>> sources;  // (is a list file, name)
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& arg = arguments[i];
+    if (options_done || arg.size() < 2 || arg.front() != '-') {
+      sources.emplace_back(false, arg);
+      continue;
+    }
+    // The value of an option that takes one: "--opt VALUE" or "--opt=VALUE".
+    std::string name = arg, value;
+    bool has_value = false;
+    if (const auto equals = arg.find('=');
+        arg.starts_with("--") && equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+      has_value = true;
+    }
+    const auto take_value = [&]() -> bool {
+      if (has_value) return true;
+      if (i + 1 >= arguments.size()) return false;
+      value = arguments[++i];
+      return true;
+    };
+    if (name == "--") {
+      options_done = true;
+    } else if (name == "-h" || name == "--help") {
+      options.help = true;
+    } else if (name == "--version") {
+      options.version = true;
+    } else if (name == "--found") {
+      options.found_only = true;
+    } else if (name == "--json") {
+      options.format = Format::kJson;
+    } else if (name == "--csv") {
+      options.format = Format::kCsv;
+    } else if (name == "-v" || name == "--verbose") {
+      options.verbose = true;
+    } else if (name == "--large") {
+      large = true;
+    } else if (name == "--vendor") {
+      options.vendor = true;
+    } else if (name == "-f" || name == "--file") {
+      if (!take_value()) return "option '" + name + "' needs a file name";
+      sources.emplace_back(true, value);
+    } else if (name == "--timeout") {
+      if (!take_value()) return "option '--timeout' needs a number of seconds";
+      char* end = nullptr;
+      const double seconds = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 3600) {
+        return Quoted("--timeout " + value) +
+               ": seconds are a number above 0, at most 3600";
+      }
+      options.resolve.timeout = std::chrono::milliseconds(
+          static_cast<long>(std::ceil(seconds * 1000)));
+    } else if (name == "--rate") {
+      if (!take_value()) return "option '--rate' needs a number a second";
+      const auto rate = ReadNumber(value);
+      if (!rate || *rate == 0 || *rate > 1'000'000) {
+        return Quoted("--rate " + value) + ": a whole number from 1 to 1000000";
+      }
+      options.resolve.rate = *rate;
+    } else {
+      return "unknown option " + Quoted(arg);
+    }
+  }
+  if (options.help || options.version) return options;
+  for (const auto& [is_list, text] : sources) {
+    std::vector<std::string> lines;
+    if (is_list) {
+      if (std::string error = ReadList(text, input, lines); !error.empty()) {
+        return error;
+      }
+    } else {
+      lines.push_back(text);
+    }
+    for (const std::string& line : lines) {
+      if (options.vendor) {
+        options.targets.push_back(line);
+      } else if (std::string error = Expand(line, large, options.targets);
+                 !error.empty()) {
+        return error;
+      }
+    }
+  }
+  if (options.targets.empty() && sources.empty()) return "no address given";
+  return options;
+}
+
+int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
+         const AddressPlatform& platform) {
+  const std::size_t total = options.targets.size();
+  std::vector<std::u16string> texts;
+  std::vector<std::size_t> positions;  // of the texts among the targets
+  for (std::size_t i = 0; i < total; ++i) {
+    if (options.targets[i].empty()) continue;  // no query, as in GetMAC
+    texts.push_back(DecodeSystemText(options.targets[i]));
+    positions.push_back(i);
+  }
+  std::vector<std::optional<QueryResult>> results(total);
+  std::size_t written = 0, done = 0, found = 0;
+  bool failed = false, unwritable = false;
+  int write_error = 0;
+  auto last_progress = std::chrono::steady_clock::time_point();
+  bool progress_shown = false;
+  // Lines for the same terminal first take the progress away.
+  const bool shared_terminal = progress && isatty(fileno(out));
+
+  const auto emit = [&](std::size_t i, const QueryResult& result) {
+    const std::string& address = options.targets[i];
+    const bool resolved = !result.mac.empty();
+    failed |= !resolved;
+    if (!resolved && options.verbose && !address.empty()) {
+      std::fprintf(err, "norvane-cli: %s: %s\n", Escape(address).c_str(),
+                   Why(result).c_str());
+    }
+    if (unwritable || (options.found_only && !resolved)) return;
+    const std::u16string column =
+        resolved || address.empty() ? result.mac : kQueryErrorText;
+    const std::string mac = ToUtf8(column);
+    const std::string vendor = ToUtf8(FindVendor(column));
+    std::string line;
+    switch (options.format) {
+      case Format::kText:
+        line = Escape(address) + '\t' + mac + '\t' + Escape(vendor) + '\n';
+        break;
+      case Format::kCsv:
+        line = CsvField(Escape(address)) + ',' + CsvField(mac) + ',' +
+               CsvField(Escape(vendor)) + "\r\n";
+        break;
+      case Format::kJson:
+        line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address))) +
+               ",\"mac\":" + (resolved ? JsonString(mac) : "null") +
+               ",\"vendor\":" + JsonString(vendor);
+        if (resolved) {
+          line += ",\"state\":";
+          line += result.source == Source::kUnknown
+                      ? "null"
+                      : JsonString(SourceText(result.source));
+        } else {
+          line += ",\"reason\":" + JsonString(Why(result));
+        }
+        line += "}\n";
+        break;
+    }
+    if (progress_shown && shared_terminal) {
+      std::fputs("\r\033[K", err);
+      progress_shown = false;
+    }
+    if (!Write(out, line)) {
+      unwritable = true;
+      write_error = errno;
+    }
+  };
+  const auto finish = [&](std::size_t i, const QueryResult& result) {
+    results[i] = result;
+    ++done;
+    if (!result.mac.empty()) ++found;
+    for (; written < total && results[written]; ++written) {
+      emit(written, *results[written]);
+      results[written].reset();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (progress && written < total &&
+        now - last_progress >= std::chrono::milliseconds(100)) {
+      std::fprintf(err, "\r\033[K%zu of %zu done, %zu found", done, total,
+                   found);
+      std::fflush(err);
+      progress_shown = true;
+      last_progress = now;
+    }
+  };
+
+  if (options.format == Format::kCsv && !Write(out, "address,mac,vendor\r\n")) {
+    unwritable = true;
+    write_error = errno;
+  }
+  for (std::size_t i = 0; i < total; ++i) {
+    if (options.targets[i].empty()) {
+      QueryResult empty;
+      empty.reason = Reason::kMalformed;
+      finish(i, empty);
+    }
+  }
+  QueryMany(
+      texts, options.resolve,
+      [&](std::size_t index, const QueryResult& result) {
+        finish(positions[index], result);
+      },
+      platform);
+  if (progress_shown) std::fputs("\r\033[K", err);
+  if (unwritable || std::fflush(out) != 0 || std::ferror(out)) {
+    std::fprintf(
+        err, "norvane-cli: cannot write the output: %s\n",
+        std::strerror(unwritable && write_error ? write_error : errno));
+    return 2;
+  }
+  return failed ? 1 : 0;
+}
+
+int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err) {
+  int status = 0;
+  for (const std::string& text : options.targets) {
+    const std::u16string mac = NormalizeMac(text);
+    if (mac.empty()) {
+      std::fprintf(err, "norvane-cli: not a hardware address: '%s'\n",
+                   Escape(text).c_str());
+      status = 1;
+      continue;
+    }
+    const std::u16string vendor = FindVendor(mac);
+    if (vendor.empty()) status = 1;
+    if (!Write(out, ToUtf8(mac) + '\t' + Escape(ToUtf8(vendor)) + '\n')) {
+      std::fprintf(err, "norvane-cli: cannot write the output: %s\n",
+                   std::strerror(errno));
+      return 2;
+    }
+  }
+  return status;
+}
+
+}  // namespace norvane::cli

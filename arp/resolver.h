@@ -1,0 +1,57 @@
+// The Linux resolver's logic for a run of many addresses, over what it asks
+// of the kernel (Kernel), so that it can be tried against a fake one.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "mac.h"
+#include "netlink.h"
+
+namespace norvane {
+
+// What waiting for neighbour events brought.
+enum class Arrival {
+  kEvents,    // events arrived
+  kLost,      // events were lost to an overrun receive buffer (ENOBUFS)
+  kDeadline,  // the deadline passed first
+  kError,
+};
+
+// What the resolver asks of the kernel.
+class Kernel {
+ public:
+  virtual ~Kernel() = default;
+  virtual std::optional<netlink::Route> GetRoute(std::uint32_t destination,
+                                                 unsigned flags) = 0;
+  virtual std::optional<netlink::Link> GetLink(std::uint32_t index) = 0;
+  // The cache entry for destination on interface ifindex, if there is one.
+  virtual std::optional<netlink::Neighbour> GetNeighbour(
+      std::uint32_t destination, std::int32_t ifindex) = 0;
+  // Starts receiving neighbour events (once; later calls do nothing).
+  virtual bool Subscribe() = 0;
+  // Has the kernel resolve destination on interface ifindex.
+  virtual bool Probe(std::uint32_t destination, std::int32_t ifindex) = 0;
+  // Waits for neighbour events until deadline; on kEvents they are in events.
+  virtual Arrival Wait(std::chrono::steady_clock::time_point deadline,
+                       std::vector<netlink::Neighbour>& events) = 0;
+  // How long the kernel takes to give up on a silent neighbour of the
+  // interface called name.
+  virtual std::chrono::milliseconds ResolutionTime(const std::string& name) = 0;
+  // How many addresses may wait for resolution at once.
+  virtual std::size_t WaitingLimit() = 0;
+};
+
+// Resolves every address through kernel: each is refused, answered from the
+// route, the interface or the cache, or probed and waited for until its
+// event or its deadline. Probes are paced at options.rate a second and at
+// most kernel.WaitingLimit() addresses wait at once. Calls done once for
+// each address.
+void Resolve(Kernel& kernel, std::span<const std::uint32_t> addresses,
+             const ResolveOptions& options, const ResolveDone& done);
+
+}  // namespace norvane

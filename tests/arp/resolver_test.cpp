@@ -1,0 +1,228 @@
+// The Linux resolver's logic over a fake kernel: what is refused, answered
+// from the cache or probed, how events end the waits, the pace and the
+// bound on waiting addresses. No root, no sockets.
+#include <gtest/gtest.h>
+#include <linux/neighbour.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+
+#include <map>
+#include <thread>
+
+#include "resolver.h"
+
+namespace norvane {
+namespace {
+
+using namespace std::chrono_literals;
+using netlink::Link;
+using netlink::Neighbour;
+using netlink::Route;
+using Clock = std::chrono::steady_clock;
+
+// 198.51.100.x in network byte order.
+constexpr std::uint32_t Host(std::uint32_t x) { return 0x006433C6 | x << 24; }
+constexpr std::int32_t kEth = 2, kNoArpLink = 3;
+const netlink::LinkAddress kMac = {0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF};
+
+class FakeKernel : public Kernel {
+ public:
+  std::map<std::uint32_t, Route> routes;
+  std::map<std::uint32_t, Neighbour> cache;
+  // The event each probed address brings; none for a silent one.
+  std::map<std::uint32_t, Neighbour> replies;
+  std::size_t limit = 256;
+  bool lose_events = false;  // as when the receive buffer overran
+  std::vector<std::pair<std::uint32_t, Clock::time_point>> probes;
+  bool subscribed = false;
+
+  std::optional<Route> GetRoute(std::uint32_t destination,
+                                unsigned flags) override {
+    const auto found = routes.find(destination);
+    if (found == routes.end()) return std::nullopt;
+    Route route = found->second;
+    // The table entry of a local address names the interface holding it.
+    if (route.type == RTN_LOCAL) route.oif = flags & RTM_F_FIB_MATCH ? kEth : 1;
+    return route;
+  }
+  std::optional<Link> GetLink(std::uint32_t index) override {
+    if (index == kEth) return Link{kEth, IFF_UP, "eth", {2, 0, 0, 0, 0, 1}};
+    if (index == kNoArpLink) return Link{kNoArpLink, IFF_NOARP, "tun", {}};
+    return std::nullopt;
+  }
+  std::optional<Neighbour> GetNeighbour(std::uint32_t destination,
+                                        std::int32_t) override {
+    EXPECT_TRUE(subscribed) << "looked at the cache before subscribing";
+    const auto found = cache.find(destination);
+    if (found == cache.end()) return std::nullopt;
+    return found->second;
+  }
+  bool Subscribe() override { return subscribed = true; }
+  bool Probe(std::uint32_t destination, std::int32_t ifindex) override {
+    EXPECT_EQ(ifindex, kEth);
+    probes.emplace_back(destination, Clock::now());
+    if (const auto reply = replies.find(destination); reply != replies.end()) {
+      pending_.push_back(reply->second);
+    }
+    return true;
+  }
+  Arrival Wait(Clock::time_point deadline,
+               std::vector<Neighbour>& events) override {
+    if (pending_.empty()) {
+      std::this_thread::sleep_until(deadline);
+      return Arrival::kDeadline;
+    }
+    // The cache holds what the events said.
+    for (const Neighbour& event : pending_) cache[*event.destination] = event;
+    events.swap(pending_);
+    pending_.clear();
+    if (lose_events) {
+      events.clear();
+      return Arrival::kLost;
+    }
+    return Arrival::kEvents;
+  }
+  std::chrono::milliseconds ResolutionTime(const std::string&) override {
+    return 100ms;
+  }
+  std::size_t WaitingLimit() override { return limit; }
+
+ private:
+  std::vector<Neighbour> pending_;
+};
+
+Neighbour Entry(std::uint32_t x, std::uint16_t state,
+                netlink::LinkAddress address = kMac) {
+  return Neighbour{false, kEth, state, Host(x), address};
+}
+
+TEST(Resolver, EachAddressTakesItsWay) {
+  FakeKernel kernel;
+  const Route on_link{RTN_UNICAST, kEth, false};
+  for (std::uint32_t x = 1; x < 20; ++x) kernel.routes[Host(x)] = on_link;
+  kernel.routes[Host(1)] = {RTN_LOCAL, 0, false};
+  kernel.routes[Host(2)] = {RTN_UNICAST, kEth, true, Host(254)};
+  kernel.routes[Host(3)] = {RTN_BROADCAST, kEth, false};
+  kernel.routes.erase(Host(4));
+  kernel.routes[Host(5)] = {RTN_UNICAST, kNoArpLink, false};
+  kernel.cache[Host(6)] = Entry(6, NUD_STALE);
+  kernel.cache[Host(7)] = Entry(7, NUD_PERMANENT);
+  kernel.cache[Host(8)] = Entry(8, NUD_NOARP);
+  kernel.cache[Host(9)] = Entry(9, NUD_FAILED);
+  kernel.replies[Host(9)] = Entry(9, NUD_REACHABLE);
+  kernel.cache[Host(10)] = Entry(10, NUD_INCOMPLETE);
+  kernel.replies[Host(10)] = Entry(10, NUD_FAILED);
+  kernel.replies[Host(12)] = Entry(12, NUD_REACHABLE, {1, 2, 3, 4, 5, 6, 7, 8});
+  kernel.replies[Host(13)] = Entry(13, NUD_REACHABLE);
+
+  const struct {
+    std::uint32_t address;
+    Reason reason;  // kNone: resolved
+    Source source = Source::kUnknown;
+    bool probed = false;
+  } cases[] = {
+      {0x0100007F, Reason::kNotUnicast},  // 127.0.0.1, no route asked
+      {Host(1), Reason::kNone, Source::kOwn},
+      {Host(2), Reason::kOffLink},
+      {Host(3), Reason::kNotUnicast},
+      {Host(4), Reason::kNoRoute},
+      {Host(5), Reason::kNoArp},
+      {Host(6), Reason::kNone, Source::kStale},
+      {Host(7), Reason::kNone, Source::kPermanent},
+      {Host(8), Reason::kNone, Source::kNoArp},
+      {Host(9), Reason::kNone, Source::kReachable, true},
+      {Host(10), Reason::kNoReply, Source::kUnknown, true},  // its event
+      {Host(11), Reason::kNoReply, Source::kUnknown, true},  // the deadline
+      {Host(12), Reason::kBadAnswer, Source::kReachable, true},
+      {Host(13), Reason::kNone, Source::kReachable, true},
+      {Host(13), Reason::kNone, Source::kReachable, true},  // probed once
+  };
+  std::vector<std::uint32_t> addresses;
+  for (const auto& c : cases) addresses.push_back(c.address);
+  std::vector<Resolution> answers(addresses.size());
+  std::vector<Clock::duration> times(addresses.size());
+  std::size_t count = 0;
+  const auto start = Clock::now();
+  Resolve(kernel, addresses, {}, [&](std::size_t i, const Resolution& r) {
+    ++count;
+    answers[i] = r;
+    times[i] = Clock::now() - start;
+  });
+  ASSERT_EQ(count, addresses.size());
+  std::vector<std::uint32_t> probed;
+  for (const auto& [address, time] : kernel.probes) probed.push_back(address);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(testing::Message() << "case " << i);
+    EXPECT_EQ(answers[i].resolved, c.reason == Reason::kNone);
+    EXPECT_EQ(answers[i].reason, c.reason);
+    EXPECT_EQ(answers[i].source, c.source);
+    EXPECT_EQ(std::count(probed.begin(), probed.end(), c.address),
+              c.probed ? 1 : 0);
+    if (answers[i].resolved) {
+      const netlink::LinkAddress own = {2, 0, 0, 0, 0, 1};
+      const auto& expected = c.source == Source::kOwn ? own : kMac;
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                             answers[i].buffer.begin()));
+      EXPECT_EQ(answers[i].length, 6u);
+    }
+  }
+  EXPECT_EQ(answers[2].gateway, Host(254));
+  // A failure event ends the wait at once, long before the deadline of
+  // 100 ms (the resolution time) and 500 ms.
+  EXPECT_LT(times[10], 300ms);
+  EXPECT_GE(times[11], 600ms);
+}
+
+// Lost events: the entries are asked for instead of waiting for nothing.
+TEST(Resolver, AsksTheCacheWhenEventsAreLost) {
+  FakeKernel kernel;
+  kernel.lose_events = true;
+  kernel.routes[Host(9)] = {RTN_UNICAST, kEth, false};
+  kernel.replies[Host(9)] = Entry(9, NUD_REACHABLE);
+  ResolveOptions options;
+  options.timeout = 5s;
+  const std::uint32_t address = Host(9);
+  const auto start = Clock::now();
+  Resolution answer;
+  Resolve(kernel, {&address, 1}, options,
+          [&](std::size_t, const Resolution& r) { answer = r; });
+  EXPECT_TRUE(answer.resolved);
+  EXPECT_LT(Clock::now() - start, 1s);
+}
+
+TEST(Resolver, PacedAndBoundedAndEndingAtTheTimeout) {
+  FakeKernel kernel;
+  kernel.limit = 3;
+  std::vector<std::uint32_t> addresses;
+  for (std::uint32_t x = 1; x <= 12; ++x) {
+    kernel.routes[Host(x)] = {RTN_UNICAST, kEth, false};
+    addresses.push_back(Host(x));
+  }
+  ResolveOptions options;
+  options.rate = 200;
+  options.timeout = 20ms;
+  std::size_t most = 0, done = 0;
+  const auto start = Clock::now();
+  Resolve(kernel, addresses, options, [&](std::size_t, const Resolution& r) {
+    EXPECT_EQ(r.reason, Reason::kNoReply);
+    ++done;
+    most = std::max(most, kernel.probes.size() - done);
+  });
+  EXPECT_EQ(done, addresses.size());
+  ASSERT_EQ(kernel.probes.size(), addresses.size());
+  EXPECT_LE(most, 3u);
+  // 200 a second: a late probe may be caught up, never more, so any run
+  // of n probes spans (n - 2) intervals of 5 ms at least. At most 3 wait,
+  // each 20 ms, so 12 take 4 rounds at least.
+  for (std::size_t i = 0; i < kernel.probes.size(); ++i) {
+    for (std::size_t j = i + 2; j < kernel.probes.size(); ++j) {
+      EXPECT_GE(kernel.probes[j].second - kernel.probes[i].second,
+                (j - i - 1) * 5ms - 100us);
+    }
+  }
+  EXPECT_GE(Clock::now() - start, 4 * 20ms);
+}
+
+}  // namespace
+}  // namespace norvane

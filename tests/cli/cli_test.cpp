@@ -1,0 +1,214 @@
+// norvane-cli's command line and output forms, over a fake resolver.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "cli.h"
+
+namespace norvane::cli {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// A file holding text, read from the start.
+std::FILE* FileWith(const std::string& text) {
+  std::FILE* file = std::tmpfile();
+  std::fputs(text.c_str(), file);
+  std::rewind(file);
+  return file;
+}
+
+std::string Contents(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+  std::fclose(file);
+  return text;
+}
+
+TEST(Cli, ArgumentsBecomeTargets) {
+  const struct {
+    Strings arguments;
+    Strings targets;  // empty: a usage error
+    std::string input = "";
+  } cases[] = {
+      {{"198.51.100.0/30"}, {"198.51.100.1", "198.51.100.2"}},
+      {{"198.51.100.7/31", "198.51.100.9/32"},
+       {"198.51.100.6", "198.51.100.7", "198.51.100.9"}},
+      {{"198.51.100.10-12"},
+       {"198.51.100.10", "198.51.100.11", "198.51.100.12"}},
+      {{"198.51.100.255-198.51.101.1"},
+       {"198.51.100.255", "198.51.101.0", "198.51.101.1"}},
+      // Anything else is queried as it is, an empty text included.
+      {{"not/a-block", "1.2.3.4/x", "1.2.3-4", "", "--", "-v"},
+       {"not/a-block", "1.2.3.4/x", "1.2.3-4", "", "-v"}},
+      {{"-f", "-", "198.51.100.3"},
+       {"198.51.100.1", "198.51.100.4", "198.51.100.5", "198.51.100.3"},
+       "# hosts\n198.51.100.1 # the first\n\n  198.51.100.4/31\r\n"},
+      {{"198.51.100.20-10"}, {}},
+      {{"198.51.100.0/33"}, {}},
+      {{"10.0.0.0/15"}, {}},  // larger than a /16
+      {{"--frobnicate", "198.51.100.1"}, {}},
+      {{"--timeout", "0", "198.51.100.1"}, {}},
+      {{"--timeout", "x", "198.51.100.1"}, {}},
+      {{"198.51.100.1", "--timeout"}, {}},
+      {{"--rate", "0", "198.51.100.1"}, {}},
+      {{"-f", "/nonexistent/list"}, {}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    std::FILE* input = FileWith(c.input);
+    const auto parsed = ParseArguments(c.arguments, input);
+    std::fclose(input);
+    if (c.targets.empty()) {
+      ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+      EXPECT_NE(std::get<std::string>(parsed), "");
+    } else {
+      ASSERT_TRUE(std::holds_alternative<Options>(parsed))
+          << std::get<std::string>(parsed);
+      EXPECT_EQ(std::get<Options>(parsed).targets, c.targets);
+    }
+  }
+  const auto large = ParseArguments({"--large", "10.0.0.0/15"}, stdin);
+  EXPECT_EQ(std::get<Options>(large).targets.size(), 131070u);
+  EXPECT_EQ(
+      std::get<Options>(ParseArguments({"10.0.0.0/16"}, stdin)).targets.size(),
+      65534u);
+
+  const auto options = std::get<Options>(ParseArguments(
+      {"--json", "-v", "--found", "--timeout=0.25", "--rate", "10", "x"},
+      stdin));
+  EXPECT_EQ(options.format, Format::kJson);
+  EXPECT_TRUE(options.verbose && options.found_only);
+  EXPECT_EQ(options.resolve.timeout, std::chrono::milliseconds(250));
+  EXPECT_EQ(options.resolve.rate, 10u);
+}
+
+constexpr std::uint32_t kLive = 0x026433C6;  // 198.51.100.2
+
+// Parses 198.51.100.x only; resolves .2 (as a stale entry) and refuses the
+// rest, answering in reverse order.
+const AddressPlatform kFake{
+    [](const std::u16string& text) -> std::uint32_t {
+      if (text == u"0.0.0.0") return 0;
+      if (!text.starts_with(u"198.51.100.")) return kMalformedAddress;
+      return 0x006433C6 | static_cast<std::uint32_t>(std::stoi(
+                              std::string(text.begin() + 11, text.end())))
+                              << 24;
+    },
+    [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
+       const ResolveDone& done) {
+      for (std::size_t i = addresses.size(); i-- > 0;) {
+        Resolution answer;
+        if (addresses[i] == kLive) {
+          answer = {true, {0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF}, 6};
+          answer.source = Source::kStale;
+        } else {
+          answer.reason = Reason::kOffLink;
+          answer.gateway = 0x016433C6;
+        }
+        done(i, answer);
+      }
+    }};
+
+TEST(Cli, LinesInOrderInEveryForm) {
+  const std::string error = "Error: Gagal memanggil SendARP()";
+  Options options;
+  options.targets = {"198.51.100.2", "", "198.51.100.9", "a\tb\\\n\x1b",
+                     "0.0.0.0"};
+  const struct {
+    Format format;
+    bool found_only;
+    std::string out;
+  } cases[] = {
+      {Format::kText, false,
+       "198.51.100.2\t00-0C-29-0A-0B-FF\t\n\t\t\n198.51.100.9\t" + error +
+           "\t\na\\tb\\\\\\n\\x1B\t" + error + "\t\n0.0.0.0\t" + error +
+           "\t\n"},
+      {Format::kText, true, "198.51.100.2\t00-0C-29-0A-0B-FF\t\n"},
+      {Format::kCsv, false,
+       "address,mac,vendor\r\n198.51.100.2,00-0C-29-0A-0B-FF,\r\n,,\r\n"
+       "198.51.100.9," +
+           error + ",\r\na\\tb\\\\\\n\\x1B," + error + ",\r\n0.0.0.0," + error +
+           ",\r\n"},
+      {Format::kJson, false,
+       "{\"address\":\"198.51.100.2\",\"mac\":\"00-0C-29-0A-0B-FF\","
+       "\"vendor\":\"\",\"state\":\"stale\"}\n"
+       "{\"address\":\"\",\"mac\":null,\"vendor\":\"\",\"reason\":"
+       "\"malformed address\"}\n"
+       "{\"address\":\"198.51.100.9\",\"mac\":null,\"vendor\":\"\",\"reason\":"
+       "\"not on a directly connected network (gateway 198.51.100.1)\"}\n"
+       "{\"address\":\"a\\u0009b\\\\\\u000a\\u001b\",\"mac\":null,\"vendor\":"
+       "\"\",\"reason\":\"malformed address\"}\n"
+       "{\"address\":\"0.0.0.0\",\"mac\":null,\"vendor\":\"\",\"reason\":"
+       "\"not a unicast address\"}\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    options.format = c.format;
+    options.found_only = c.found_only;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(Scan(options, out, err, false, kFake), 1);
+    EXPECT_EQ(Contents(out), c.out);
+    EXPECT_EQ(Contents(err), "");
+  }
+
+  // Exit statuses: all resolved; an empty address alone; reasons with -v.
+  const struct {
+    Strings targets;
+    int status;
+    std::string err = "";
+  } statuses[] = {
+      {{"198.51.100.2", "198.51.100.2"}, 0},
+      {{""}, 1},
+      {{"198.51.100.2", "x"}, 1, "norvane-cli: x: malformed address\n"},
+  };
+  options.format = Format::kText;
+  options.verbose = true;
+  for (const auto& c : statuses) {
+    options.targets = c.targets;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(Scan(options, out, err, false, kFake), c.status);
+    Contents(out);
+    EXPECT_EQ(Contents(err), c.err);
+  }
+}
+
+#ifndef _WIN32
+TEST(Cli, UnwritableOutputIsAnError) {
+  Options options;
+  options.targets = {"198.51.100.2"};
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_TRUE(full);
+  std::FILE* err = std::tmpfile();
+  EXPECT_EQ(Scan(options, full, err, false, kFake), 2);
+  std::fclose(full);
+  EXPECT_TRUE(
+      Contents(err).starts_with("norvane-cli: cannot write the output"));
+}
+#endif
+
+TEST(Cli, HardwareAddressNotations) {
+  const std::pair<const char*, std::u16string> cases[] = {
+      {"00-0C-29-0A-0B-FF", u"00-0C-29-0A-0B-FF"},
+      {"00:0c:29:0a:0b:ff", u"00-0C-29-0A-0B-FF"},
+      {"000c.290a.0bff", u"00-0C-29-0A-0B-FF"},
+      {"000C290A0BFF", u"00-0C-29-0A-0B-FF"},
+      {"00-0C:29-0A-0B-FF", u""},  // mixed separators
+      {"00-0C-29-0A-0B-FG", u""},
+      {"000C290A0BF", u""},
+      {"000c.290a:0bff", u""},
+      {"", u""},
+  };
+  for (const auto& [text, mac] : cases)
+    EXPECT_EQ(NormalizeMac(text), mac) << text;
+}
+
+}  // namespace
+}  // namespace norvane::cli
