@@ -1,6 +1,5 @@
 // Norvane.exe: loads the vendor table, then shows frmMAC until it is closed.
 // clang-format off
-#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 // clang-format on
@@ -28,12 +27,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
   // Form_Load: the whole table is read before any window exists; a missing
   // table shows its box and ends the program with a non-zero status.
-  if (!norvane::LoadOUI(ShowTableError)) {
-    if (sockets) WSACleanup();
-    return norvane::kTableExitStatus;
-  }
+  if (!norvane::LoadOUI(ShowTableError)) return norvane::kTableExitStatus;
 
   const HWND window = norvane::win32::CreateMainWindow(instance);
-  const int status = window ? norvane::win32::RunMainWindow(window, show) : 1;
-  return status;
+  return window ? norvane::win32::RunMainWindow(window, show) : 1;
 }

@@ -117,7 +117,7 @@ bool SlowResolve(std::uint32_t, HardwareBuffer&, std::uint32_t&) {
 TEST(Window, InputGivenDuringAQueryIsDropped) {
   const AddressPlatform slow{
       [](const std::u16string&) -> std::uint32_t { return 0x0964'33C6; },
-      SlowResolve};
+      ResolveEach<SlowResolve>};
   const HWND window = CreateMainWindow(GetModuleHandleW(nullptr), slow);
   ASSERT_NE(window, nullptr);
   ShowWindow(window, SW_SHOW);
