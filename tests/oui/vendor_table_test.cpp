@@ -135,16 +135,6 @@ TEST_F(TableDir, LegacyTablesThroughTheAnsiCodePage) {
                    u"AA-BB-CC"),
             u"Caf\u00E9 \uFFFD");
 }
-#else
-TEST_F(TableDir, InvalidUtf8AndNulKeepLaterColumnsInPlace) {
-  // Sixteen filler bytes each, some of them invalid or NUL.
-  const std::string table = "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) +
-                            std::string(11, ' ') + "Bad \xC3(x)\r\n" +
-                            "00-0C-29  \xE2\x82" + std::string(12, ' ') +
-                            "Next\r\n";
-  EXPECT_EQ(Lookup(table, u"AA-BB-CC"), u"Bad \uFFFD(x)");
-  EXPECT_EQ(FindVendor(u"00-0C-29"), u"Next");
-}
 #endif
 
 #ifdef _WIN32
@@ -229,6 +219,9 @@ TEST_F(TableDir, LinesAndAnswersAreThoseOfThePlainScan) {
       "00-0C-29-A\r\n00-0C-29-AB-\r\n00-0C-29\r\n00-0C\r\n\xE2\x82\r\n",
       // Out of order in the last characters of the prefix only.
       "00-0C-10                A\r\n00-0C-0F                B\r\n",
+      // Invalid bytes and NUL before the name, one character each.
+      "AA-BB-CC" + std::string("  \xFF\xFE\0", 5) + std::string(11, ' ') +
+          "Bad \xC3(x)\r\n00-0C-29  \xE2\x82            Next\r\n",
       // No CR LF at all, a lone LF, invalid bytes everywhere.
       std::string(70000, 'x'),
       "00-0C-29\n00-0C-29-A   x\r\r\n\x80\x80-0C-29" + std::string(20, '\xC3'),
