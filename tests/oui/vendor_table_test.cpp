@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-
 #include <random>
 
 #ifdef _WIN32
@@ -135,9 +134,7 @@ TEST_F(TableDir, LegacyTablesThroughTheAnsiCodePage) {
                    u"AA-BB-CC"),
             u"Caf\u00E9 \uFFFD");
 }
-#endif
 
-#ifdef _WIN32
 // Opened without sharing: the file exists but cannot be read.
 std::shared_ptr<void> Lock(const fs::path& path) {
   return {CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
