@@ -88,10 +88,8 @@ TEST(Click, WritesTheBoxesInOrder) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const std::u16string listed = u"00-0C-29   (hex)        Example Cards Ltd";
-    norvane::OUIList = row.extra_line.empty()
-                           ? norvane::VendorTable{listed}
-                           : norvane::VendorTable{listed, row.extra_line};
+    norvane::OUIList = {u"00-0C-29   (hex)        Example Cards Ltd",
+                        row.extra_line};
     events.clear();
     FakeBoxes boxes(row.typed);
     norvane::cmdRetreive_Click(boxes, kFake);

@@ -19,12 +19,10 @@ Qt::CursorShape cursor_during_query = Qt::ArrowCursor;
 // Run inside each query, while the window is blocked.
 std::function<void()> during_query;
 
-// .7 answers with a listed prefix, .8 with an unlisted one, .9 not at all.
+// .7 answers with a listed prefix; nothing else answers.
 std::uint32_t FakeParse(const std::u16string& text) {
   events << "query " + QString::fromStdU16String(text);
-  if (text == u"198.51.100.7") return 7;
-  if (text == u"198.51.100.8") return 8;
-  return text == u"198.51.100.9" ? 9 : 0xFFFFFFFFu;
+  return text == u"198.51.100.7" ? 7 : 9;
 }
 
 bool FakeResolve(std::uint32_t address, norvane::HardwareBuffer& buffer,
@@ -32,10 +30,9 @@ bool FakeResolve(std::uint32_t address, norvane::HardwareBuffer& buffer,
   const QCursor* cursor = QApplication::overrideCursor();
   cursor_during_query = cursor ? cursor->shape() : Qt::ArrowCursor;
   if (during_query) during_query();
-  if (address == 7) buffer = {0x00, 0x0C, 0x29, 0x3A, 0x4B, 0x5C};
-  if (address == 8) buffer = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
+  buffer = {0x00, 0x0C, 0x29, 0x3A, 0x4B, 0x5C};
   length = 6;
-  return address != 9;
+  return address == 7;
 }
 
 const norvane::AddressPlatform kFakePlatform{FakeParse,
@@ -141,15 +138,13 @@ class WindowTest : public QObject {
     }
   }
 
-  // Longer than the 32,767 characters a line edit takes by default, typed
-  // (pasted) by the user and written by the program.
+  // Longer than the 32,767 characters a line edit takes by default, in the
+  // address box and written by the program.
   void noLengthLimit() {
     const QString vendor(40000, 'V');
     norvane::OUIList = {u"00-0C-29   (hex)        " + vendor.toStdU16String()};
     const QString typed = "198.51.100.7" + QString(40000, ' ');
-    ip_->clear();
-    QApplication::clipboard()->setText(typed);
-    QTest::keyClick(ip_, Qt::Key_V, Qt::ControlModifier);
+    ip_->setText(typed);
     events.clear();
     QTest::mouseClick(button_, Qt::LeftButton);
     QCOMPARE(events.value(0), "query " + typed);
@@ -196,27 +191,19 @@ class WindowTest : public QObject {
       const QColor ink = dark.color(role);
       const QRect area = shot.rect() & QRect(w->geometry().topLeft() * scale,
                                              w->geometry().size() * scale);
-      // Most of the area is background; enough of it is in the text's
-      // colour, which stands out from the background.
-      QMap<QRgb, int> seen;
+      // Enough of the area is in the text's colour, and most of it, the
+      // background, is not.
+      int inked = 0;
       for (int y = area.top(); y <= area.bottom(); ++y) {
         for (int x = area.left(); x <= area.right(); ++x) {
-          ++seen[shot.pixel(x, y) & RGB_MASK];
+          const QRgb p = shot.pixel(x, y);
+          inked += qAbs(qRed(p) - ink.red()) + qAbs(qGreen(p) - ink.green()) +
+                       qAbs(qBlue(p) - ink.blue()) <
+                   60;
         }
       }
-      const auto near = [](QRgb a, QRgb b) {
-        return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) +
-                   qAbs(qBlue(a) - qBlue(b)) <
-               60;
-      };
-      QRgb background = seen.firstKey();
-      int inked = 0;
-      for (auto it = seen.cbegin(); it != seen.cend(); ++it) {
-        if (it.value() > seen.value(background)) background = it.key();
-        if (near(it.key(), ink.rgb())) inked += it.value();
-      }
-      QVERIFY2(!near(background, ink.rgb()), name);
       QVERIFY2(inked > 10 * scale * scale, name);
+      QVERIFY2(2 * inked < area.width() * area.height(), name);
     }
   }
 
@@ -252,11 +239,9 @@ class WindowTest : public QObject {
       QCOMPARE(QApplication::focusWidget(), next);
     }
     // Enter and Esc press nothing.
-    for (QWidget* box : {ip_, mac_, vendor_}) {
-      for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+    for (QWidget* box : {ip_, mac_, vendor_})
+      for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
         QTest::keyClick(box, key);
-      }
-    }
     QCOMPARE(events, QStringList());
     QVERIFY(window_->isVisible());
   }
@@ -278,8 +263,8 @@ class WindowTest : public QObject {
                                         ? "Tahoma"
                                         : norvane::qt::kFallbackFace);
     // Every control of the layout table, by name, with its text, font, focus
-    // and settings. None overlaps another, and every caption fits its box on
-    // one line.
+    // and settings. None overlaps another (scaledAndDark checks that every
+    // caption fits).
     namespace layout = norvane::layout;
     QList<QRect> taken;
     for (const layout::Control& c : layout::kControls) {
@@ -298,14 +283,9 @@ class WindowTest : public QObject {
           std::tuple(name, text, font,
                      w->inherits("QLabel") ? Qt::NoFocus : Qt::StrongFocus,
                      c.read_only));
-      for (const QRect& other : taken) {
+      for (const QRect& other : taken)
         QVERIFY2(!other.intersects(w->geometry()), name);
-      }
       taken << w->geometry();
-      if (c.kind == layout::Kind::kLabel) {
-        QVERIFY2(QFontMetrics(w->font()).horizontalAdvance(text) <= w->width(),
-                 name);
-      }
       // The two with a font of their own centre their caption.
       QVERIFY2(c.font == layout::Font::kDefault ||
                    qobject_cast<QLabel*>(w)->alignment() & Qt::AlignHCenter,

@@ -7,6 +7,7 @@ namespace norvane {
 namespace {
 
 using Lines = std::vector<std::u16string>;
+constexpr std::size_t kFar = std::size_t(-1);
 
 // Each row: the list and index before, the text and delimiter, the list,
 // index and text after.
@@ -20,13 +21,7 @@ TEST(SplitText, PiecesAtEveryDelimiter) {
     std::u16string text_after;
   } rows[] = {
       {{}, 0, u"", u"\r\n", {u""}, 1, u"\r\n"},
-      {{},
-       0,
-       u"no delimiter",
-       u"\r\n",
-       {u"no delimiter"},
-       1,
-       u"no delimiter\r\n"},
+      {{}, 0, u"AB", u"\r\n", {u"AB"}, 1, u"AB\r\n"},
       {{}, 0, u"AB\r\nCD", u"\r\n", {u"AB", u"CD"}, 2, u"AB\r\nCD\r\n"},
       {{}, 0, u"AB\r\nCD\r\n", u"\r\n", {u"AB", u"CD"}, 2, u"AB\r\nCD\r\n"},
       {{}, 0, u"AB\r\n\r\n", u"\r\n", {u"AB", u""}, 2, u"AB\r\n\r\n"},
@@ -36,23 +31,11 @@ TEST(SplitText, PiecesAtEveryDelimiter) {
       {{}, 0, u"A\nB\rC\n\r", u"\r\n", {u"A\nB\rC\n\r"}, 1, u"A\nB\rC\n\r\r\n"},
       {{}, 0, u"A\r\r\nB", u"\r\n", {u"A\r", u"B"}, 2, u"A\r\r\nB\r\n"},
       // From the caller's index: entries below it kept, the list cut after.
-      {{}, 5, u"", u"\r\n", {u"", u"", u"", u"", u"", u""}, 6, u"\r\n"},
-      {{u"keep", u"old", u"old"},
-       1,
-       u"new",
-       u"\r\n",
-       {u"keep", u"new"},
-       2,
-       u"new\r\n"},
+      {{}, 2, u"", u",", {u"", u"", u""}, 3, u","},
+      {{u"k", u"o", u"o"}, 1, u"new", u",", {u"k", u"new"}, 2, u"new,"},
       // Failures stop quietly: an empty delimiter, an index past any list.
       {{u"kept"}, 1, u"abc", u"", {u"kept"}, 1, u"abc"},
-      {{u"kept"},
-       std::size_t(-1),
-       u"abc",
-       u",",
-       {u"kept"},
-       std::size_t(-1),
-       u"abc,"},
+      {{u"kept"}, kFar, u"abc", u",", {u"kept"}, kFar, u"abc,"},
   };
   for (const auto& row : rows) {
     Lines list = row.list;
