@@ -97,10 +97,10 @@ package)
   [ "$status/$got" = "1/0.0.0.0	Error: Gagal memanggil SendARP()	" ] ||
     fail "norvane-cli 0.0.0.0: status $status, '$got'"
   # Its bash completion offers the options.
-  offered=$(bash -c 'source "$1"; COMP_WORDS=(norvane-cli --ver); COMP_CWORD=1
+  offered=$(bash -c 'source "$1"; COMP_WORDS=(norvane-cli --vers); COMP_CWORD=1
     _norvane_cli; echo "${COMPREPLY[*]}"' sh \
     "$root/usr/share/bash-completion/completions/norvane-cli")
-  [ "$offered" = --version ] || fail "completion of --ver: '$offered'"
+  [ "$offered" = --version ] || fail "completion of --vers: '$offered'"
   run norvane
   wait_window "Norvane v1.0" >/dev/null
   kill "$program"
