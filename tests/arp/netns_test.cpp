@@ -193,7 +193,7 @@ TEST_F(Lab, CliIsAGoodCitizen) {
   EXPECT_EQ(RunCli("-v 203.0.113.128/28 224.0.0.0/29 2>&1 >/dev/null | sed "
                    "'s/^norvane-cli: [0-9.]*: //' | uniq -c | sed 's/^ *//'"),
             "14 not on a directly connected network (gateway 198.51.100.2)\n"
-            "6 not a unicast address\nstatus 0\n");
+            "6 not a unicast address\nstatus 0\n");  // sed's
   EXPECT_EQ(
       RunCli("-v 203.0.113.130 198.51.100.255 203.0.113.66 2>&1 >/dev/null"),
       "norvane-cli: 203.0.113.130: not on a directly connected network "

@@ -13,14 +13,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// A file holding text, read from the start.
-std::FILE* FileWith(const std::string& text) {
-  std::FILE* file = std::tmpfile();
-  std::fputs(text.c_str(), file);
-  std::rewind(file);
-  return file;
-}
-
 std::string Contents(std::FILE* file) {
   std::rewind(file);
   std::string text;
@@ -61,7 +53,9 @@ TEST(Cli, ArgumentsBecomeTargets) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
-    std::FILE* input = FileWith(c.input);
+    std::FILE* input = std::tmpfile();
+    std::fputs(c.input.c_str(), input);
+    std::rewind(input);
     const auto parsed = ParseArguments(c.arguments, input);
     std::fclose(input);
     if (c.targets.empty()) {
