@@ -143,7 +143,7 @@ TEST(Resolver, EachAddressTakesItsWay) {
       {Host(11), Reason::kNoReply, Source::kUnknown, true},  // the deadline
       {Host(12), Reason::kBadAnswer, Source::kReachable, true},
       {Host(13), Reason::kNone, Source::kReachable, true},
-      {Host(13), Reason::kNone, Source::kReachable, true},  // probed once
+      {Host(11), Reason::kNoReply, Source::kUnknown, true},  // joins the wait
       {Host(14), Reason::kNone, Source::kReachable, true},
   };
   std::vector<std::uint32_t> addresses;
