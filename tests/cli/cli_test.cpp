@@ -112,24 +112,26 @@ const AddressPlatform kFake{
 TEST(Cli, LinesInOrderInEveryForm) {
   const std::string error = "Error: Gagal memanggil SendARP()";
   Options options;
-  options.targets = {"198.51.100.2", "", "198.51.100.9", "a\tb\\\n\x1b",
-                     "0.0.0.0"};
+  // A refused address first: the answers after it keep their places.
+  options.targets = {"0.0.0.0", "198.51.100.2", "", "198.51.100.9",
+                     "a\tb\\\n\x1b"};
   const struct {
     Format format;
     bool found_only;
     std::string out;
   } cases[] = {
       {Format::kText, false,
-       "198.51.100.2\t00-0C-29-0A-0B-FF\t\n\t\t\n198.51.100.9\t" + error +
-           "\t\na\\tb\\\\\\n\\x1B\t" + error + "\t\n0.0.0.0\t" + error +
+       "0.0.0.0\t" + error + "\t\n198.51.100.2\t00-0C-29-0A-0B-FF\t\n\t\t\n" +
+           "198.51.100.9\t" + error + "\t\na\\tb\\\\\\n\\x1B\t" + error +
            "\t\n"},
       {Format::kText, true, "198.51.100.2\t00-0C-29-0A-0B-FF\t\n"},
       {Format::kCsv, false,
-       "address,mac,vendor\r\n198.51.100.2,00-0C-29-0A-0B-FF,\r\n,,\r\n"
-       "198.51.100.9," +
-           error + ",\r\na\\tb\\\\\\n\\x1B," + error + ",\r\n0.0.0.0," + error +
-           ",\r\n"},
+       "address,mac,vendor\r\n0.0.0.0," + error +
+           ",\r\n198.51.100.2,00-0C-29-0A-0B-FF,\r\n,,\r\n198.51.100.9," +
+           error + ",\r\na\\tb\\\\\\n\\x1B," + error + ",\r\n"},
       {Format::kJson, false,
+       "{\"address\":\"0.0.0.0\",\"mac\":null,\"vendor\":\"\",\"reason\":"
+       "\"not a unicast address\"}\n"
        "{\"address\":\"198.51.100.2\",\"mac\":\"00-0C-29-0A-0B-FF\","
        "\"vendor\":\"\",\"state\":\"stale\"}\n"
        "{\"address\":\"\",\"mac\":null,\"vendor\":\"\",\"reason\":"
@@ -137,9 +139,7 @@ TEST(Cli, LinesInOrderInEveryForm) {
        "{\"address\":\"198.51.100.9\",\"mac\":null,\"vendor\":\"\",\"reason\":"
        "\"not on a directly connected network (gateway 198.51.100.1)\"}\n"
        "{\"address\":\"a\\u0009b\\\\\\u000a\\u001b\",\"mac\":null,\"vendor\":"
-       "\"\",\"reason\":\"malformed address\"}\n"
-       "{\"address\":\"0.0.0.0\",\"mac\":null,\"vendor\":\"\",\"reason\":"
-       "\"not a unicast address\"}\n"},
+       "\"\",\"reason\":\"malformed address\"}\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
