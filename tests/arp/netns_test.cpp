@@ -14,15 +14,11 @@
 #include <fstream>
 #include <string>
 
-#include "mac.h"
-#include "norvane_version.h"
-
 namespace norvane {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using namespace std::string_literals;
 
 std::string unavailable;  // why the namespace tests cannot run here
 pid_t host_pid = 0;       // the namespace of host A
@@ -113,52 +109,6 @@ class Lab : public testing::Test {
   }
 };
 
-TEST_F(Lab, AnswersFromTheKernel) {
-  const std::u16string host_a = u"00-0C-29-0A-0B-FF", error = kQueryErrorText;
-  std::system("ip neigh del 198.51.100.2 dev nv0 2>/dev/null");
-  long frames = FramesSent();
-  EXPECT_EQ(GetMAC(u"198.51.100.2"), host_a);
-  EXPECT_GT(FramesSent(), frames);  // uncached: the kernel had to ask
-
-  // Everything else answers from the cache or is refused, without a frame.
-  frames = FramesSent();
-  const std::pair<std::u16string, std::u16string> answers[] = {
-      {u"198.51.100.2", host_a},
-      {u"0xC6.51.25602", host_a},  // as inet_addr reads it
-      {u"198.51.100.2 trailing", host_a},
-      {u"198.51.100.7", u"02-AA-BB-CC-DD-01"},  // nobody holds .6 to .8
-      {u"198.51.100.8", u"02-AA-BB-CC-DD-02"},
-      {u"198.51.100.10", u"02-AA-BB-CC-DD-03"},  // noarp: used as it is
-      {u"198.51.100.6", error},  // its MAC begins with four zero bytes
-      {u"198.51.100.1", u"02-00-00-00-00-01"},  // the machine's own
-      {u"203.0.113.1", u"02-00-00-00-00-11"},
-      {u"198.51.100.255", error},  // nv0's broadcast
-      {u"203.0.113.130", error},   // behind the gateway
-      {u"203.0.113.66", error},    // on nv2, which does no ARP
-  };
-  for (const auto& [text, result] : answers)
-    EXPECT_EQ(GetMAC(text), result) << std::string(text.begin(), text.end());
-  // Reserved, malformed (also for characters the locale cannot encode, or a
-  // NUL) or out of range.
-  const std::u16string refused[] = {u"0.0.0.0",           u"0.1.2.3",
-                                    u"127.0.0.1",         u"224.0.0.1",
-                                    u"240.0.0.1",         u"255.255.255.255",
-                                    u"not an address",    u"198.51.100.256",
-                                    u"198.51.100.\uFF12", u"198.51.100.2\xD800",
-                                    u"198.51.100.2\0"s};
-  for (const std::u16string& text : refused)
-    EXPECT_EQ(GetMAC(text), error) << std::string(text.begin(), text.end());
-  EXPECT_EQ(FramesSent(), frames);
-}
-
-TEST_F(Lab, SilentAddressFailsWithinTheDeadline) {
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(GetMAC(u"198.51.100.9"), kQueryErrorText);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GT(elapsed, 2s);      // the kernel's 3 probes, 1 s apart
-  EXPECT_LT(elapsed, 3300ms);  // ends at the kernel's FAILED event
-}
-
 // norvane-cli, copied beside a table of its own; gone when this process ends.
 const fs::path& CliFolder() {
   static const struct Folder {
@@ -186,13 +136,7 @@ std::string RunCli(const std::string& arguments,
                "; echo status $?");
 }
 
-TEST(Cli, OptionsAndMissingTable) {
-  const std::string help = RunCli("--help");
-  EXPECT_TRUE(help.starts_with("Usage: norvane-cli [OPTION]... ADDRESS...\n"))
-      << help;
-  EXPECT_TRUE(help.ends_with("\nstatus 0\n")) << help;
-  EXPECT_EQ(RunCli("--version"), "norvane-cli " NORVANE_VERSION "\nstatus 0\n");
-  EXPECT_EQ(RunCli("2>/dev/null"), "status 2\n");
+TEST(Cli, UsageVendorsAndMissingTable) {
   EXPECT_EQ(RunCli("--frobnicate 0.0.0.0 2>/dev/null"), "status 2\n");
 
   // Hardware addresses looked up in the table alone, in any notation.
@@ -217,7 +161,7 @@ long HostAPackets() {
 
 // The whole /24 at once, as nobody: every address in order, the live, slow
 // and cached ones answered, the rest failed, in the time the kernel takes for
-// one silent address; the JSON and CSV forms whole and readable.
+// one silent address (its FAILED event ends the wait).
 TEST_F(Lab, CliScansABlockAtOnce) {
   const std::string nobody =
       "ip neigh flush dev nv0 nud reachable; ip neigh del 198.51.100.9 dev nv0 "
@@ -225,7 +169,7 @@ TEST_F(Lab, CliScansABlockAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   const std::string text = RunCli("198.51.100.0/24", nobody);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3700ms);
-  std::string expected;
+  std::string expected;  // .6 begins with four zero bytes, .10 is noarp
   for (int i = 1; i < 255; ++i) {
     const std::string mac = i == 1 ? "02-00-00-00-00-01\t"
                             : i >= 2 && i <= 4
@@ -238,46 +182,22 @@ TEST_F(Lab, CliScansABlockAtOnce) {
     expected += "198.51.100." + std::to_string(i) + "\t" + mac + "\n";
   }
   EXPECT_EQ(text, expected + "status 1\n");
-
-  const std::string json = RunCli(
-      "--json --timeout 0.3 198.51.100.1-9 | python3 -c 'import json, sys\n"
-      "for line in sys.stdin: o = json.loads(line); print(o[\"address\"], "
-      "o[\"mac\"], o.get(\"state\"), o.get(\"reason\"))'",
-      "ip neigh del 198.51.100.5 dev nv0;");
-  EXPECT_EQ(json,
-            "198.51.100.1 02-00-00-00-00-01 own address None\n"
-            "198.51.100.2 00-0C-29-0A-0B-FF reachable None\n"
-            "198.51.100.3 00-0C-29-0A-0B-FF reachable None\n"
-            "198.51.100.4 00-0C-29-0A-0B-FF reachable None\n"
-            "198.51.100.5 None None no reply within the deadline\n"
-            "198.51.100.6 None None no usable hardware address in the answer\n"
-            "198.51.100.7 02-AA-BB-CC-DD-01 permanent None\n"
-            "198.51.100.8 02-AA-BB-CC-DD-02 stale None\n"
-            "198.51.100.9 None None no reply within the deadline\n"
-            "status 0\n");  // python's
-  EXPECT_EQ(RunCli("--csv --found 198.51.100.0/29 | python3 -c 'import csv, "
-                   "sys\nfor row in csv.reader(sys.stdin): print(row)'"),
-            "['address', 'mac', 'vendor']\n"
-            "['198.51.100.1', '02-00-00-00-00-01', '']\n"
-            "['198.51.100.2', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
-            "['198.51.100.3', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
-            "['198.51.100.4', '00-0C-29-0A-0B-FF', 'Test Vendor']\n"
-            "['198.51.100.5', '00-0C-29-00-00-05', 'Test Vendor']\n"
-            "status 0\n");
 }
 
-// Off-link and non-unicast blocks cost no frame; the pace is held; with
-// CAP_NET_ADMIN no IP packet reaches the host, without it one datagram does.
+// Off-link, non-unicast and no-ARP addresses cost no frame, nor does the
+// machine's own (on nv1, whose link record is over 32 KiB); the pace is held;
+// with CAP_NET_ADMIN no IP packet reaches the host, without it one datagram
+// does.
 TEST_F(Lab, CliIsAGoodCitizen) {
   long frames = FramesSent();
-  EXPECT_EQ(RunCli("-v 203.0.113.128/28 224.0.0.0/29 2>&1 >/dev/null | sed "
+  EXPECT_EQ(RunCli("-v 203.0.113.128/28 224.0.0.0/29 198.51.100.255 "
+                   "203.0.113.66 2>&1 >/dev/null | sed "
                    "'s/^norvane-cli: [0-9.]*: //' | uniq -c | sed 's/^ *//'"),
             "14 not on a directly connected network (gateway 198.51.100.2)\n"
-            "6 not a unicast address\nstatus 0\n");
-  EXPECT_EQ(RunCli("-v 203.0.113.130 224.0.0.5 2>&1 >/dev/null"),
-            "norvane-cli: 203.0.113.130: not on a directly connected network "
-            "(gateway 198.51.100.2)\nnorvane-cli: 224.0.0.5: not a unicast "
-            "address\nstatus 1\n");
+            "7 not a unicast address\n1 the interface does no ARP\n"
+            "status 0\n");  // sed's
+  EXPECT_EQ(RunCli("203.0.113.1"),
+            "203.0.113.1\t02-00-00-00-00-11\t\nstatus 0\n");
   EXPECT_EQ(FramesSent(), frames);
 
   // 50 a second: about 25 requests in the first half second, not 62.
