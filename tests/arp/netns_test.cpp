@@ -202,8 +202,11 @@ TEST_F(Lab, CliIsAGoodCitizen) {
 
   // 50 a second: about 25 requests in the first half second, not 62.
   frames = FramesSent();
-  Shell("(" + (CliFolder() / "norvane-cli").string() +
-        " --rate 50 --timeout 0.2 198.51.100.192/26 >/dev/null &) ; sleep 0.5");
+  std::string paced = "(";
+  paced += (CliFolder() / "norvane-cli").string();
+  paced +=
+      " --rate 50 --timeout 0.2 198.51.100.192/26 >/dev/null &) ; sleep 0.5";
+  Shell(paced);
   const long early = FramesSent() - frames;
   EXPECT_GE(early, 15);
   EXPECT_LE(early, 35);
