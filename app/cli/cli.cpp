@@ -71,14 +71,13 @@ std::string Dotted(std::uint32_t address) {
 
 // Adds the addresses text stands for: a block, a range, or else the text
 // itself. Returns a message for a block or range that cannot be taken.
-std::string Expand(const std::string& text, bool large,
-                   std::vector<std::string>& targets) {
+std::string Expand(const std::string& text, bool large, Targets& targets) {
   std::uint64_t first = 0, last = 0;
   if (const auto slash = text.find('/'); slash != std::string::npos) {
     const auto base = ReadDotted(std::string_view(text).substr(0, slash));
     const auto bits = ReadNumber(std::string_view(text).substr(slash + 1));
     if (!base || !bits || slash + 1 == text.size()) {
-      targets.push_back(text);
+      targets.Add(text);
       return {};
     }
     if (*bits > 32) return Quoted(text) + ": a prefix is 0 to 32 bits";
@@ -97,31 +96,32 @@ std::string Expand(const std::string& text, bool large,
       }
     }
     if (!start || !end) {
-      targets.push_back(text);
+      targets.Add(text);
       return {};
     }
     if (*end < *start) return Quoted(text) + ": the range is empty";
     first = *start;
     last = *end;
   } else {
-    targets.push_back(text);
+    targets.Add(text);
     return {};
   }
   if (last - first + 1 > kLargeRun && !large) {
     return Quoted(text) + " is larger than a /16; add --large to query it all";
   }
-  for (std::uint64_t a = first; a <= last; ++a) {
-    targets.push_back(Dotted(static_cast<std::uint32_t>(a)));
-  }
+  targets.AddRun(static_cast<std::uint32_t>(first), last - first + 1);
   return {};
 }
 
 // The lines of a list file: '#' starts a comment, blank lines are skipped.
+// A line over kLongestLine bytes, or more than kMostEntries lines, is an
+// error, so an endless or binary input ends soon with a message.
 std::string ReadList(const std::string& name, std::FILE* input,
                      std::vector<std::string>& lines) {
   std::FILE* file = name == "-" ? input : std::fopen(name.c_str(), "rb");
   if (!file) return "cannot read " + Quoted(name) + ": " + strerror(errno);
-  std::string line;
+  std::string line, error;
+  std::size_t number = 1;
   auto take = [&] {
     line.erase(std::min(line.find('#'), line.size()));
     const auto begin = line.find_first_not_of(" \t\r\v\f");
@@ -130,17 +130,26 @@ std::string ReadList(const std::string& name, std::FILE* input,
       lines.push_back(line.substr(begin));
     }
     line.clear();
+    ++number;
   };
-  for (int c; (c = std::fgetc(file)) != EOF;) {
+  for (int c; error.empty() && (c = std::fgetc(file)) != EOF;) {
     if (c == '\n') {
       take();
+    } else if (line.size() == kLongestLine) {
+      error = Quoted(name) + ": line " + std::to_string(number) +
+              " is longer than " + std::to_string(kLongestLine) + " bytes";
     } else {
       line += static_cast<char>(c);
     }
+    if (lines.size() > kMostEntries) {
+      error = Quoted(name) + ": more than " + std::to_string(kMostEntries) +
+              " addresses, blocks or ranges";
+    }
   }
-  take();
+  if (error.empty()) take();
   const bool failed = std::ferror(file);
   if (file != input) std::fclose(file);
+  if (!error.empty()) return error;
   if (failed) return "cannot read " + Quoted(name);
   return {};
 }
@@ -253,6 +262,47 @@ std::u16string NormalizeMac(std::string_view text) {
   return mac;
 }
 
+Targets::Targets(std::initializer_list<std::string> texts) {
+  for (const std::string& text : texts) Add(text);
+}
+
+Targets::Targets(const std::vector<std::string>& texts) {
+  for (const std::string& text : texts) Add(text);
+}
+
+void Targets::Add(std::string text) {
+  entries_.push_back({size_, std::move(text), 0, 0});
+  ++size_;
+}
+
+void Targets::AddRun(std::uint32_t first, std::uint64_t count) {
+  if (count == 0) return;
+  entries_.push_back({size_, {}, first, count});
+  size_ += count;
+}
+
+std::vector<std::string> Targets::Texts(std::uint64_t from,
+                                        std::size_t most) const {
+  std::vector<std::string> texts;
+  // The entry holding index from: the last one starting at or before it.
+  auto entry = std::upper_bound(
+      entries_.begin(), entries_.end(), from,
+      [](std::uint64_t index, const Entry& e) { return index < e.start; });
+  if (entry == entries_.begin()) return texts;
+  for (--entry; entry != entries_.end() && texts.size() < most; ++entry) {
+    if (entry->count == 0) {
+      texts.push_back(entry->text);
+      ++from;
+      continue;
+    }
+    for (; from < entry->start + entry->count && texts.size() < most; ++from) {
+      texts.push_back(Dotted(
+          static_cast<std::uint32_t>(entry->first + from - entry->start)));
+    }
+  }
+  return texts;
+}
+
 std::variant<Options, std::string> ParseArguments(
     const std::vector<std::string>& arguments, std::FILE* input) {
   Options options;
@@ -333,12 +383,16 @@ std::variant<Options, std::string> ParseArguments(
     }
     for (const std::string& line : lines) {
       if (options.vendor) {
-        options.targets.push_back(line);
+        options.targets.Add(line);
       } else if (std::string error = Expand(line, large, options.targets);
                  !error.empty()) {
         return error;
       }
     }
+  }
+  if (options.targets.entries() > kMostEntries) {
+    return "more than " + std::to_string(kMostEntries) +
+           " addresses, blocks or ranges";
   }
   if (options.targets.empty() && sources.empty()) return "no address given";
   return options;
@@ -346,16 +400,12 @@ std::variant<Options, std::string> ParseArguments(
 
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform) {
-  const std::size_t total = options.targets.size();
-  std::vector<std::u16string> texts;
-  std::vector<std::size_t> positions;  // of the texts among the targets
-  for (std::size_t i = 0; i < total; ++i) {
-    if (options.targets[i].empty()) continue;  // no query, as in GetMAC
-    texts.push_back(DecodeSystemText(options.targets[i]));
-    positions.push_back(i);
-  }
-  std::vector<std::optional<QueryResult>> results(total);
-  std::size_t written = 0, done = 0, found = 0;
+  const std::uint64_t total = options.targets.size();
+  // The slice being resolved: its texts, and the answers not yet written.
+  std::vector<std::string> slice;
+  std::vector<std::optional<QueryResult>> results;
+  std::size_t written = 0;  // in the slice
+  std::uint64_t done = 0, found = 0;
   bool failed = false, unwritable = false;
   int write_error = 0;
   auto last_progress = std::chrono::steady_clock::time_point();
@@ -364,7 +414,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   const bool shared_terminal = progress && isatty(fileno(out));
 
   const auto emit = [&](std::size_t i, const QueryResult& result) {
-    const std::string& address = options.targets[i];
+    const std::string& address = slice[i];
     const bool resolved = !result.mac.empty();
     failed |= !resolved;
     if (!resolved && options.verbose && !address.empty()) {
@@ -413,15 +463,17 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     results[i] = result;
     ++done;
     if (!result.mac.empty()) ++found;
-    for (; written < total && results[written]; ++written) {
+    for (; written < slice.size() && results[written]; ++written) {
       emit(written, *results[written]);
       results[written].reset();
     }
     const auto now = std::chrono::steady_clock::now();
-    if (progress && written < total &&
+    if (progress && done < total &&
         now - last_progress >= std::chrono::milliseconds(100)) {
-      std::fprintf(err, "\r\033[K%zu of %zu done, %zu found", done, total,
-                   found);
+      std::fprintf(err, "\r\033[K%llu of %llu done, %llu found",
+                   static_cast<unsigned long long>(done),
+                   static_cast<unsigned long long>(total),
+                   static_cast<unsigned long long>(found));
       std::fflush(err);
       progress_shown = true;
       last_progress = now;
@@ -432,19 +484,31 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     unwritable = true;
     write_error = errno;
   }
-  for (std::size_t i = 0; i < total; ++i) {
-    if (options.targets[i].empty()) {
-      QueryResult empty;
-      empty.reason = Reason::kMalformed;
-      finish(i, empty);
+  for (std::uint64_t from = 0; from < total && !unwritable; from += kSlice) {
+    slice = options.targets.Texts(from, kSlice);
+    results.assign(slice.size(), std::nullopt);
+    written = 0;
+    std::vector<std::u16string> texts;
+    std::vector<std::size_t> positions;  // of the texts in the slice
+    for (std::size_t i = 0; i < slice.size(); ++i) {
+      if (slice[i].empty()) continue;  // no query, as in GetMAC
+      texts.push_back(DecodeSystemText(slice[i]));
+      positions.push_back(i);
     }
+    for (std::size_t i = 0; i < slice.size(); ++i) {
+      if (slice[i].empty()) {
+        QueryResult empty;
+        empty.reason = Reason::kMalformed;
+        finish(i, empty);
+      }
+    }
+    QueryMany(
+        texts, options.resolve,
+        [&](std::size_t index, const QueryResult& result) {
+          finish(positions[index], result);
+        },
+        platform);
   }
-  QueryMany(
-      texts, options.resolve,
-      [&](std::size_t index, const QueryResult& result) {
-        finish(positions[index], result);
-      },
-      platform);
   if (progress_shown) std::fputs("\r\033[K", err);
   if (unwritable || std::fflush(out) != 0 || std::ferror(out)) {
     std::fprintf(
@@ -457,7 +521,8 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
 
 int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err) {
   int status = 0;
-  for (const std::string& text : options.targets) {
+  for (const std::string& text :
+       options.targets.Texts(0, options.targets.entries())) {
     const std::u16string mac = NormalizeMac(text);
     if (mac.empty()) {
       std::fprintf(err, "norvane-cli: not a hardware address: '%s'\n",

@@ -2,7 +2,9 @@
 // the expansion of blocks and ranges, and the output forms.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -14,9 +16,41 @@ namespace norvane::cli {
 
 enum class Format { kText, kJson, kCsv };
 
+// The address texts a command line names, in order. A block or range is held
+// as its first address and its length, so a large one costs no more memory
+// than one address until it is read a slice at a time.
+class Targets {
+ public:
+  Targets() = default;
+  Targets(std::initializer_list<std::string> texts);
+  Targets(const std::vector<std::string>& texts);  // each text as it is
+
+  void Add(std::string text);
+  void AddRun(std::uint32_t first, std::uint64_t count);
+
+  // The number of texts, every address of each run counted.
+  std::uint64_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // The entries added, runs counted once.
+  std::size_t entries() const { return entries_.size(); }
+
+  // Up to most texts from index from on; runs written as dotted addresses.
+  std::vector<std::string> Texts(std::uint64_t from, std::size_t most) const;
+
+ private:
+  struct Entry {
+    std::uint64_t start;  // the index of its first text
+    std::string text;     // when count is 0
+    std::uint32_t first;
+    std::uint64_t count;
+  };
+  std::vector<Entry> entries_;
+  std::uint64_t size_ = 0;
+};
+
 // What the command line asks for.
 struct Options {
-  std::vector<std::string> targets;  // address texts, blocks expanded
+  Targets targets;
   Format format = Format::kText;
   bool found_only = false;  // --found
   bool verbose = false;     // -v: reasons on standard error
@@ -28,6 +62,13 @@ struct Options {
 
 // The largest block or range taken without --large.
 inline constexpr std::size_t kLargeRun = 65536;
+// The most entries (addresses, blocks, ranges) a run takes, and the longest
+// line of a list file: bounds on what an endless or hostile list can cost.
+inline constexpr std::size_t kMostEntries = 1 << 20;
+inline constexpr std::size_t kLongestLine = 1024;
+// Addresses resolved together: a scan larger than this goes a slice at a
+// time, so its memory stays bounded however large the block.
+inline constexpr std::size_t kSlice = 65536;
 
 // Reads the arguments (without the program's name); "-f -" reads input.
 // Returns the options, or the message for a usage error.
@@ -46,6 +87,7 @@ std::u16string NormalizeMac(std::string_view text);
 
 // Queries every target and writes one line each, in order, each as soon as
 // the lines before it are known; progress goes to err when progress is set.
+// The targets are resolved kSlice at a time.
 // Returns the exit status: 0 all resolved, 1 any not, 2 output unwritable.
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform = SystemPlatform());

@@ -49,12 +49,21 @@ TEST(Cli, ArgumentsBecomeTargets) {
       {{"198.51.100.1", "--timeout"}, {}},
       {{"--rate", "0", "198.51.100.1"}, {}},
       {{"-f", "/nonexistent/list"}, {}},
+      // An endless line or list ends at its bound, with a message.
+      {{"-f", "-"}, {}, std::string(kLongestLine + 1, '\0')},
+      {{"-f", "-"},
+       {},
+       [] {
+         std::string many;
+         for (std::size_t i = 0; i <= kMostEntries; ++i) many += "0.0.0.0\n";
+         return many;
+       }()},
       {{}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
     std::FILE* input = std::tmpfile();
-    std::fputs(c.input.c_str(), input);
+    std::fwrite(c.input.data(), 1, c.input.size(), input);
     std::rewind(input);
     const auto parsed = ParseArguments(c.arguments, input);
     std::fclose(input);
@@ -64,7 +73,8 @@ TEST(Cli, ArgumentsBecomeTargets) {
     } else {
       ASSERT_TRUE(std::holds_alternative<Options>(parsed))
           << std::get<std::string>(parsed);
-      EXPECT_EQ(std::get<Options>(parsed).targets, c.targets);
+      const Targets& targets = std::get<Options>(parsed).targets;
+      EXPECT_EQ(targets.Texts(0, c.targets.size() + 1), c.targets);
     }
   }
   const auto large = ParseArguments({"--large", "10.0.0.0-10.1.0.0"}, stdin);
@@ -108,6 +118,42 @@ const AddressPlatform kFake{
         done(i, answer);
       }
     }};
+
+// More addresses than one slice: each once, in order, across the slices;
+// a run is read from its middle.
+TEST(Cli, LargeBlocksGoASliceAtATime) {
+  Targets targets{"a"};
+  targets.AddRun(0x0A000001, 3);
+  targets.Add("b");
+  EXPECT_EQ(targets.Texts(2, 3), (Strings{"10.0.0.2", "10.0.0.3", "b"}));
+
+  const AddressPlatform everyone{
+      [](const std::u16string&) -> std::uint32_t { return 1; },
+      [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
+         const ResolveDone& done) {
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+          done(i, {true, {2, 0, 0, 0, 0, 1}, 6});
+        }
+      }};
+  const auto options =
+      std::get<Options>(ParseArguments({"--large", "198.50.0.0/15"}, stdin));
+  ASSERT_EQ(options.targets.size(), 2 * kSlice - 2);
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  EXPECT_EQ(Scan(options, out, err, false, everyone), 0);
+  const std::string text = Contents(out);
+  std::size_t lines = 0, at = 0;
+  for (std::uint64_t a = 0xC6320001; a < 0xC633FFFF; ++a, ++lines) {
+    const std::string expected =
+        std::to_string(a >> 24) + '.' + std::to_string(a >> 16 & 255) + '.' +
+        std::to_string(a >> 8 & 255) + '.' + std::to_string(a & 255) +
+        "\t02-00-00-00-00-01\t\n";
+    ASSERT_EQ(text.compare(at, expected.size(), expected), 0) << expected;
+    at += expected.size();
+  }
+  EXPECT_EQ(at, text.size());
+  EXPECT_EQ(Contents(err), "");
+}
 
 TEST(Cli, LinesInOrderInEveryForm) {
   const std::string error = "Error: Gagal memanggil SendARP()";
