@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -72,6 +73,9 @@ struct ResolveOptions {
   std::chrono::milliseconds timeout{0};
   // Resolution requests a second at most.
   unsigned rate = 1000;
+  // Once this holds true, the addresses not yet asked for end at once,
+  // unasked (kSystem): the caller has no use for them any more.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // Called once for each address of a run, with its position in the run.

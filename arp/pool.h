@@ -31,6 +31,13 @@ void RunPooled(std::span<const std::uint32_t> addresses,
   auto next_start = std::chrono::steady_clock::now();
   const auto work = [&] {
     for (std::size_t i; (i = next++) < addresses.size();) {
+      if (options.stop && options.stop->load()) {
+        Resolution unasked;
+        unasked.reason = Reason::kSystem;
+        const std::lock_guard<std::mutex> held(lock);
+        done(i, unasked);
+        continue;
+      }
       std::chrono::steady_clock::time_point start;
       {
         const std::lock_guard<std::mutex> held(lock);

@@ -82,6 +82,10 @@ class Run {
   void Go() {
     auto next_probe = std::chrono::steady_clock::now();
     while (next_ < addresses_.size() || !waiting_.empty()) {
+      if (options_.stop && options_.stop->load()) {
+        FailAll(Reason::kSystem);
+        return;
+      }
       auto now = std::chrono::steady_clock::now();
       // The per-address steps, until one needs a probe that must wait.
       while (next_ < addresses_.size() && HasRoom() && now >= next_probe) {

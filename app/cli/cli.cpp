@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -114,10 +115,10 @@ std::string Expand(const std::string& text, bool large, Targets& targets) {
 }
 
 // The lines of a list file: '#' starts a comment, blank lines are skipped.
-// A line over kLongestLine bytes, or more than kMostEntries lines, is an
-// error, so an endless or binary input ends soon with a message.
+// A line over kLongestLine bytes, or more than most lines, is an error, so an
+// endless or binary input ends soon with a message.
 std::string ReadList(const std::string& name, std::FILE* input,
-                     std::vector<std::string>& lines) {
+                     std::size_t most, std::vector<std::string>& lines) {
   std::FILE* file = name == "-" ? input : std::fopen(name.c_str(), "rb");
   if (!file) return "cannot read " + Quoted(name) + ": " + strerror(errno);
   std::string line, error;
@@ -141,7 +142,7 @@ std::string ReadList(const std::string& name, std::FILE* input,
     } else {
       line += static_cast<char>(c);
     }
-    if (lines.size() > kMostEntries) {
+    if (lines.size() > most) {
       error = Quoted(name) + ": more than " + std::to_string(kMostEntries) +
               " addresses, blocks or ranges";
     }
@@ -375,15 +376,18 @@ std::variant<Options, std::string> ParseArguments(
   for (const auto& [is_list, text] : sources) {
     std::vector<std::string> lines;
     if (is_list) {
-      if (std::string error = ReadList(text, input, lines); !error.empty()) {
+      const std::size_t most =
+          kMostEntries - std::min(kMostEntries, options.targets.entries());
+      if (std::string error = ReadList(text, input, most, lines);
+          !error.empty()) {
         return error;
       }
     } else {
       lines.push_back(text);
     }
-    for (const std::string& line : lines) {
+    for (std::string& line : lines) {
       if (options.vendor) {
-        options.targets.Add(line);
+        options.targets.Add(std::move(line));
       } else if (std::string error = Expand(line, large, options.targets);
                  !error.empty()) {
         return error;
@@ -401,6 +405,9 @@ std::variant<Options, std::string> ParseArguments(
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform) {
   const std::uint64_t total = options.targets.size();
+  std::atomic<bool> stop{false};
+  ResolveOptions resolve = options.resolve;
+  resolve.stop = &stop;
   // The slice being resolved: its texts, and the answers not yet written.
   std::vector<std::string> slice;
   std::vector<std::optional<QueryResult>> results;
@@ -457,6 +464,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     if (!Write(out, line)) {
       unwritable = true;
       write_error = errno;
+      stop = true;  // no probe more for lines nobody can read
     }
   };
   const auto finish = [&](std::size_t i, const QueryResult& result) {
@@ -503,7 +511,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
       }
     }
     QueryMany(
-        texts, options.resolve,
+        texts, resolve,
         [&](std::size_t index, const QueryResult& result) {
           finish(positions[index], result);
         },

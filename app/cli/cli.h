@@ -64,8 +64,8 @@ struct Options {
 inline constexpr std::size_t kLargeRun = 65536;
 // The most entries (addresses, blocks, ranges) a run takes, and the longest
 // line of a list file: bounds on what an endless or hostile list can cost.
-inline constexpr std::size_t kMostEntries = 1 << 20;
-inline constexpr std::size_t kLongestLine = 1024;
+inline constexpr std::size_t kMostEntries = 1 << 18;
+inline constexpr std::size_t kLongestLine = 256;
 // Addresses resolved together: a scan larger than this goes a slice at a
 // time, so its memory stays bounded however large the block.
 inline constexpr std::size_t kSlice = 65536;

@@ -2,10 +2,12 @@
 // from the cache or probed, how events end the waits, the pace and the
 // bound on waiting addresses. No root, no sockets.
 #include <gtest/gtest.h>
+
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 
+#include <atomic>
 #include <map>
 #include <set>
 #include <thread>
@@ -224,6 +226,19 @@ TEST(Resolver, PacedAndBoundedAndEndingAtTheTimeout) {
     }
   }
   EXPECT_GE(Clock::now() - start, 4 * 20ms);
+
+  // A caller with no use for the rest stops the run: what waits and what is
+  // not yet asked for end at once, with no probe more.
+  std::atomic<bool> stop{false};
+  options.stop = &stop;
+  kernel.probes.clear();
+  done = 0;
+  Resolve(kernel, addresses, options, [&](std::size_t, const Resolution& r) {
+    if (++done == 1) stop = true;
+    EXPECT_EQ(r.reason, done == 1 ? Reason::kNoReply : Reason::kSystem);
+  });
+  EXPECT_EQ(done, addresses.size());
+  EXPECT_LE(kernel.probes.size(), 3u);
 }
 
 }  // namespace
