@@ -191,7 +191,19 @@ bool frmMAC::eventFilter(QObject* watched, QEvent* event) {
     // Synthesised events without a time pass untouched.
     const quint64 time = static_cast<QInputEvent*>(event)->timestamp();
     if (time != 0) {
-      if (time <= busy_until_) return true;
+      if (busy_until_ != 0 && std::chrono::steady_clock::now() - query_ended_ >
+                                  std::chrono::seconds(1)) {
+        busy_until_ = 0;
+      }
+      if (busy_until_ != 0) {
+        // Window systems count milliseconds in 32 bits, which wrap after 49
+        // days: compare the distance, and stop comparing at the first event
+        // given after the query.
+        const auto after = static_cast<qint32>(
+            static_cast<quint32>(time) - static_cast<quint32>(busy_until_));
+        if (after <= 0) return true;
+        busy_until_ = 0;
+      }
       last_input_time_ = time;
     }
   }
@@ -213,5 +225,6 @@ void frmMAC::cmdRetreive_Click() {
     const auto took = std::chrono::ceil<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     busy_until_ = clicked_at + static_cast<quint64>(took.count());
+    query_ended_ = std::chrono::steady_clock::now();
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <chrono>
 
 #include "mac.h"
 
@@ -44,6 +45,9 @@ class frmMAC : public QWidget {
   // one let through, and the end of the last query on that clock.
   quint64 last_input_time_ = 0;
   quint64 busy_until_ = 0;
+  // When the last query ended on this machine's clock: what waited in the
+  // queue arrives at once after it, so later input is never compared.
+  std::chrono::steady_clock::time_point query_ended_;
   QLineEdit* txtIP_ = nullptr;
   QLineEdit* txtMAC_ = nullptr;
   QLineEdit* txtVendor_ = nullptr;
