@@ -41,7 +41,8 @@ unset WAYLAND_DISPLAY
 
 "$build/bin/norvane" >"$work/log" 2>&1 &
 pids+=($!)
-window=$(timeout 30 xdotool search --sync --onlyvisible --name "Norvane v1.0" | head -n 1)
+source "$(dirname "$0")/../tests/common/x11.sh"
+window=$(wait_window 30 --onlyvisible --name "Norvane v1.0")
 if [ -n "${NORVANE_SCREENSHOT_NETNS:-}" ]; then
   # The focus starts in txtIP; 212,88 is the button's centre.
   xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+a type "$host"

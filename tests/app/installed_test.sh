@@ -25,12 +25,10 @@ read -r -t 30 display <"$work/displayfd" || fail "no Xvfb: $(<"$work/xvfb.log")"
 export DISPLAY=:$display QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
 
-# run starts $1 as $program; wait_window prints the id of the window titled $1.
+# run starts $1 as $program; window prints the id of the window titled $1.
 run() { "$1" >"$work/log" 2>&1 & program=$! && pids+=($!); }
-wait_window() {
-  timeout 30 xdotool search --sync --onlyvisible --name "$1" | head -n 1 ||
-    fail "no window titled '$1' within 30 s"
-}
+source "$(dirname "$0")/../common/x11.sh"
+window() { wait_window 30 --onlyvisible --name "$1" || fail "no window titled '$1' within 30 s"; }
 
 case $mode in
 package)
@@ -109,7 +107,7 @@ package)
     "$root/usr/share/bash-completion/completions/norvane-cli")
   [ "$offered" = --version ] || fail "completion of --vers: '$offered'"
   run norvane
-  wait_window "Norvane v1.0" >/dev/null
+  window "Norvane v1.0" >/dev/null
   kill "$program"
   dpkg --root="$root" --purge norvane >"$work/dpkg.log" 2>&1 ||
     fail "dpkg --purge: $(grep -v 'files list file' "$work/dpkg.log")"
@@ -133,7 +131,7 @@ window)
   sysctl -qw net.ipv6.conf.norvane0.disable_ipv6=1
   ip netns exec peer sysctl -qw net.ipv6.conf.norvane1.disable_ipv6=1
   run "$work/prefix/bin/norvane"
-  window=$(wait_window "Norvane v1.0")
+  window=$(window "Norvane v1.0")
   # The focus starts in txtIP; the points are the controls' centres.
   xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+a type "$host"
   xdotool mousemove --window "$window" 212 88 click 1
@@ -164,8 +162,8 @@ window)
 missing_table)
   rm "$work/prefix/lib/norvane/oui.ieee"
   run "$work/prefix/bin/norvane"
-  box=$(wait_window "ERROR: Can't Find File")
-  ! xdotool search --onlyvisible --name "Norvane v1.0" || fail "window shown"
+  box=$(window "ERROR: Can't Find File")
+  [ -z "$(find_windows --onlyvisible --name "Norvane v1.0")" ] || fail "window shown"
   xdotool windowfocus --sync "$box" key Return
   timeout 30 tail --pid="$program" -f /dev/null || fail "still running after OK"
   status=0

@@ -5,6 +5,7 @@
 set -uo pipefail
 exe=$1 peek_exe=$2 table=$3 screenshot=${4:-}
 run=$(dirname "$0")/wine-run.sh
+source "$(dirname "$0")/../common/x11.sh"
 caption="        Norvane v1.0" box_title="ERROR: Can't Find File"
 Image1=100 txtIP=104 cmdRetreive=105 txtMAC=107 txtVendor=109 # 100 + place in the layout
 error="Error: Gagal memanggil SendARP()" prompt="Sila masukkan IP!"
@@ -23,8 +24,8 @@ start() { # exe caption: starts the program, waits for its window
   # Wine's trace of the accessibility layer's calls goes to $work/trace.
   WINEDEBUG=-all,fixme+oleacc "$run" "$1" 2>"$work/trace" &
   pid=$!
-  window=$(timeout 60 xdotool search --sync --name "^$2\$" | head -n 1)
-  [ -n "$window" ] || die "no window [$2] among: $(xdotool search --name . getwindowname %@ | tr "\n" ,)"
+  window=$(wait_window 60 --name "^$2\$")
+  [ -n "$window" ] || die "no window [$2] among: $(xdotool search --name . getwindowname %@ 2>&1 | tr "\n" ,)"
 }
 expect() { # what field expected: polls, as input is handled asynchronously
   for _ in $(seq 20); do peek && [ "$(field "$2")" == "$3" ] && break || sleep 0.2; done
@@ -53,7 +54,7 @@ query() { type_ip "$1"; xdotool key Tab space; } # from txtIP to cmdRetreive
 mkdir "$work/bare" "$work/app" && cp "$exe" "$work/bare/Norvane.exe"
 cp "$exe" "$work/app/Norvane.exe" && cp "$table" "$work/app/oui.ieee"
 start "$work/bare/Norvane.exe" "$box_title"
-check "no main window behind the box" "" "$(xdotool search --name "Norvane v1.0")"
+check "no main window behind the box" "" "$(find_windows --name "Norvane v1.0")"
 peek "$box_title"
 check "the box" "Static:icon Button:OK Static:Critical Error! oui.ieee not found! " \
   "$(awk -F'\t' '$1 == "child" { printf "%s:%s ", $3, ($4 ~ /03$/ ? "icon" : $9) }' "$work/peek")"
@@ -119,7 +120,7 @@ type_ip 198.51.100.9
 for id in $txtIP $txtMAC $txtVendor; do click $id && xdotool key Return Escape; done
 sleep 0.5
 expect "Enter and Esc make no query" $txtMAC ""
-xdotool search --name "^$caption\$" >/dev/null || die "Enter or Esc closed the window"
+[ -n "$(find_windows --name "^$caption\$")" ] || die "Enter or Esc closed the window"
 xdotool windowfocus --sync "$window" key alt+F4
 ended "closing the window ends the program" 0
 

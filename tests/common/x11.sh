@@ -1,0 +1,26 @@
+# Window lookups for the scripts that drive a program under Xvfb (sourced).
+# xdotool gives up at the first X error, and a window that closes while it
+# walks the tree (Wine and Qt make and drop short-lived ones at start-up and
+# shutdown) is one, so a search that met one is made again.
+
+find_windows() { # xdotool search arguments...: matching window ids, one a line
+  local out
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    out=$(xdotool search "$@" 2>&1)
+    grep -q '^X Error' <<<"$out" || { grep -E '^[0-9]+$' <<<"$out"; return 0; }
+    sleep 0.1
+  done
+  echo "xdotool search $*: an X error each time" >&2
+  return 1
+}
+
+wait_window() { # seconds, xdotool search arguments...: the first match's id
+  local tries=$(($1 * 5)) id
+  shift
+  for _ in $(seq "$tries"); do
+    id=$(find_windows "$@" | head -n 1)
+    [ -z "$id" ] || { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
