@@ -1,17 +1,14 @@
 // frmMAC in-process, what the real program under Wine cannot show: its layout,
-// fonts and logo at the monitor's DPI, a query that succeeds, input given
-// during a slow query, and what a screen reader reads.
-// Needs a display: run through in-xvfb.sh.
+// fonts and logo at the monitor's DPI, and input given during a slow query.
+// gui_test.sh drives the real program: its boxes, keys, focus and what it
+// tells screen readers. Needs a display: run through in-xvfb.sh.
 #include <gtest/gtest.h>
-#include <oleacc.h>
 
 #include <cstdlib>
-#include <string>
 #include <tuple>
 #include <vector>
 
 #include "frmMAC.h"
-#include "oui.h"
 
 using namespace norvane;
 using namespace norvane::win32;
@@ -58,31 +55,6 @@ TEST(Window, LayoutFontsAndLogoFollowTheDpi) {
                                 EM_GETLIMITTEXT, 0, 0),
             1 << 30);  // no length limit
   DestroyWindow(window);
-}
-
-// Wine's SendARP always fails: here a fake answers.
-bool FakeResolve(std::uint32_t, HardwareBuffer& buffer, std::uint32_t& length) {
-  buffer = {0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF};
-  length = 6;
-  return true;
-}
-
-TEST(Window, ClickShowsTheAddressAndItsVendor) {
-  const AddressPlatform fake{
-      [](const std::u16string&) -> std::uint32_t { return 0x0764'33C6; },
-      ResolveEach<FakeResolve>};
-  OUIList = {u"00-0C-29   (hex)        VMware, Inc."};
-  const HWND window = CreateMainWindow(GetModuleHandleW(nullptr), fake);
-  ASSERT_NE(window, nullptr);
-  SetDlgItemTextW(window, ControlId(layout::kTxtIP), L"198.51.100.7");
-  SendDlgItemMessageW(window, ControlId(layout::kCmdRetreive), BM_CLICK, 0, 0);
-  wchar_t mac[32] = {}, vendor[32] = {};
-  GetDlgItemTextW(window, ControlId(layout::kTxtMAC), mac, 32);
-  GetDlgItemTextW(window, ControlId(layout::kTxtVendor), vendor, 32);
-  EXPECT_STREQ(mac, L"00-0C-29-0A-0B-FF");
-  EXPECT_STREQ(vendor, L"VMware, Inc.");
-  DestroyWindow(window);
-  OUIList.clear();
 }
 
 // Left clicks where the cursor stands, then presses of Space.
@@ -147,58 +119,4 @@ TEST(Window, InputGivenDuringAQueryIsDropped) {
   pump(500);
   EXPECT_EQ(queries, 2);
   DestroyWindow(window);
-}
-
-// A control's name, or its description, as a screen reader reads it.
-std::wstring Accessible(HWND control, bool description) {
-  IAccessible* object = nullptr;
-  if (FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, IID_IAccessible,
-                                        reinterpret_cast<void**>(&object)))) {
-    return L"(no accessible object)";
-  }
-  VARIANT self{};
-  self.vt = VT_I4;
-  self.lVal = CHILDID_SELF;
-  BSTR text = nullptr;
-  (description ? object->get_accDescription(self, &text)
-               : object->get_accName(self, &text));
-  std::wstring result = text ? text : L"";
-  SysFreeString(text);
-  object->Release();
-  return result;
-}
-
-// Wine's accessibility layer (8.0) takes no annotations: SetHwndPropStr
-// answers E_NOTIMPL.
-bool TakesAnnotations(HWND window) {
-  IAccPropServices* services = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr,
-                              CLSCTX_INPROC_SERVER, IID_IAccPropServices,
-                              reinterpret_cast<void**>(&services)))) {
-    return false;
-  }
-  const bool takes = SUCCEEDED(services->SetHwndPropStr(
-      window, OBJID_CLIENT, CHILDID_SELF, PROPID_ACC_HELP, L"probe"));
-  services->Release();
-  return takes;
-}
-
-TEST(Window, ScreenReadersHearEachBoxByItsLabel) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  const HWND window = CreateMainWindow(GetModuleHandleW(nullptr));
-  ASSERT_NE(window, nullptr);
-  auto read = [window](layout::Id id, bool description) {
-    return Accessible(GetDlgItem(window, ControlId(id)), description);
-  };
-  EXPECT_EQ(read(layout::kCmdRetreive, false), L"Dapatkan");
-  // Where the layer takes annotations; under Wine, gui_test.sh reads what the
-  // window asked of it.
-  if (TakesAnnotations(window)) {
-    EXPECT_EQ(read(layout::kTxtIP, false), L"IP Address:");
-    EXPECT_EQ(read(layout::kTxtMAC, false), L"MAC Address:");
-    EXPECT_EQ(read(layout::kTxtVendor, false), L"Vendor:");
-    EXPECT_EQ(read(layout::kImage1, true), L"Velmora Networks logo");
-  }
-  DestroyWindow(window);
-  CoUninitialize();
 }
