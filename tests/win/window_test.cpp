@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <tuple>
-#include <vector>
 
 #include "frmMAC.h"
 
@@ -57,21 +56,19 @@ TEST(Window, LayoutFontsAndLogoFollowTheDpi) {
   DestroyWindow(window);
 }
 
-// Left clicks where the cursor stands, then presses of Space.
+// Clicks on the button, then presses of Space on it, posted as the queue
+// holds the input given while a query blocks the window.
+HWND button = nullptr;
+
 void Give(int clicks, int spaces) {
-  std::vector<INPUT> input(2 * static_cast<std::size_t>(clicks + spaces));
-  for (std::size_t i = 0; i < input.size(); ++i) {
-    const bool up = i % 2 == 1;
-    if (i < 2 * static_cast<std::size_t>(clicks)) {
-      input[i].type = INPUT_MOUSE;
-      input[i].mi.dwFlags = up ? MOUSEEVENTF_LEFTUP : MOUSEEVENTF_LEFTDOWN;
-    } else {
-      input[i].type = INPUT_KEYBOARD;
-      input[i].ki.wVk = VK_SPACE;
-      input[i].ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    }
+  for (int i = 0; i < clicks; ++i) {
+    PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    PostMessageW(button, WM_LBUTTONUP, 0, 0);
   }
-  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+  for (int i = 0; i < spaces; ++i) {
+    PostMessageW(button, WM_KEYDOWN, VK_SPACE, 1);
+    PostMessageW(button, WM_KEYUP, VK_SPACE, 0xC0000001);
+  }
 }
 
 // A silent host: while the query blocks, the user clicks the button twenty
@@ -79,10 +76,7 @@ void Give(int clicks, int spaces) {
 int queries = 0;
 
 bool SlowResolve(std::uint32_t, HardwareBuffer&, std::uint32_t&) {
-  if (++queries == 1) {
-    Give(20, 1);
-    Sleep(300);  // the platform's wait for an answer
-  }
+  if (++queries == 1) Give(20, 1);
   return false;
 }
 
@@ -93,30 +87,21 @@ TEST(Window, InputGivenDuringAQueryIsDropped) {
   const HWND window = CreateMainWindow(GetModuleHandleW(nullptr), slow);
   ASSERT_NE(window, nullptr);
   ShowWindow(window, SW_SHOW);
-  SetForegroundWindow(window);
-  const HWND button = GetDlgItem(window, ControlId(layout::kCmdRetreive));
-  SetFocus(button);
-  RECT box{};
-  GetWindowRect(button, &box);
-  SetCursorPos((box.left + box.right) / 2, (box.top + box.bottom) / 2);
-  // Dispatches what arrives meanwhile, as the message loop would.
-  auto pump = [](DWORD milliseconds) {
-    for (const DWORD end = GetTickCount() + milliseconds; GetTickCount() < end;
-         Sleep(10)) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-      }
+  button = GetDlgItem(window, ControlId(layout::kCmdRetreive));
+  // Dispatches what waits in the queue, as the message loop would.
+  const auto run = [] {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
     }
   };
-  pump(300);
   Give(1, 0);
-  pump(1000);
+  run();
   EXPECT_EQ(queries, 1);
   // A click given after the query runs the next one.
   Give(1, 0);
-  pump(500);
+  run();
   EXPECT_EQ(queries, 2);
   DestroyWindow(window);
 }
