@@ -70,11 +70,10 @@ class WindowTest : public QObject {
     mac_ = window_->findChild<QLineEdit*>("txtMAC");
     vendor_ = window_->findChild<QLineEdit*>("txtVendor");
     button_ = window_->findChild<QPushButton*>("cmdRetreive");
-    for (QLineEdit* box : {ip_, mac_, vendor_}) {
+    for (QLineEdit* box : {ip_, mac_, vendor_})
       connect(box, &QLineEdit::textChanged, box, [box](const QString& text) {
         events << box->objectName() + "=" + text;
       });
-    }
     window_->show();
     QApplication::setActiveWindow(window_.get());
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
@@ -86,10 +85,11 @@ class WindowTest : public QObject {
     window_.reset();
   }
 
-  // What the user gives while a query blocks the window waits in the queue:
-  // given during the query's 100 ms, it is all dropped when the query ends.
-  // Input given later is handled as ever, also once the window system's
-  // 32-bit clock has wrapped (after 49 days), as it does here.
+  // What the user gives while a query blocks the window waits in the queue,
+  // stamped with its time: after a key and a click that run a query, 19 more
+  // of each come during its 100 ms and must all be dropped when it ends.
+  // Input given later is handled as ever, here after the window system's
+  // 32-bit clock has wrapped (as it does every 49 days).
   void inputDuringAQueryIsDropped() {
     const quint64 clicked_at = 0xFFFFFFFF - 200;
     ip_->setText("198.51.100.9");
