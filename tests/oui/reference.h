@@ -18,18 +18,15 @@ inline std::vector<std::u16string> Lines(std::string_view bytes) {
   return lines;
 }
 
-// How many columns of a record are its prefix: 8, 10 after a '-' in column
-// 9, 13 after another in column 12.
-inline std::size_t PrefixColumns(std::u16string_view line) {
-  if (line.size() <= 8 || line[8] != u'-') return 8;
-  return line.size() > 11 && line[11] == u'-' ? 13 : 10;
-}
-
 inline std::u16string Find(const std::vector<std::u16string>& lines,
                            std::u16string_view mac) {
   for (const std::u16string& line : lines) {
     if (line.starts_with(u'#')) continue;
-    const std::size_t n = PrefixColumns(line);
+    // The prefix: 8 columns, 10 after a '-' in column 9, 13 after another in
+    // column 12.
+    std::size_t n = 8;
+    if (line.size() > 8 && line[8] == u'-')
+      n = line.size() > 11 && line[11] == u'-' ? 13 : 10;
     if (mac.substr(0, n) != std::u16string_view(line).substr(0, n)) continue;
     return line.size() > 24 ? line.substr(24) : std::u16string();
   }
