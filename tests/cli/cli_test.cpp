@@ -77,14 +77,10 @@ TEST(Cli, ArgumentsBecomeTargets) {
     std::rewind(input);
     const auto parsed = ParseArguments(c.arguments, input);
     std::fclose(input);
-    if (c.targets.empty()) {
-      ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
-      EXPECT_NE(std::get<std::string>(parsed), "");
-    } else {
-      ASSERT_TRUE(std::holds_alternative<Options>(parsed))
-          << std::get<std::string>(parsed);
-      const Targets& targets = std::get<Options>(parsed).targets;
-      EXPECT_EQ(targets.Texts(0, c.targets.size() + 1), c.targets);
+    const auto* options = std::get_if<Options>(&parsed);
+    ASSERT_EQ(options == nullptr, c.targets.empty());
+    if (options) {
+      EXPECT_EQ(options->targets.Texts(0, c.targets.size() + 1), c.targets);
     }
   }
   const auto large = ParseArguments({"--large", "10.0.0.0-10.1.0.0"}, stdin);
