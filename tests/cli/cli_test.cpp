@@ -100,15 +100,13 @@ TEST(Cli, ArgumentsBecomeTargets) {
 
 constexpr std::uint32_t kLive = 0x026433C6;  // 198.51.100.2
 
-// Parses 198.51.100.x only; resolves .2 (as a stale entry) and refuses the
-// rest, answering in reverse order.
+// Takes 0.0.0.0, 198.51.100.2 and .9 only; resolves .2 (as a stale entry)
+// and refuses the rest, answering in reverse order.
 const AddressPlatform kFake{
     [](const std::u16string& text) -> std::uint32_t {
       if (text == u"0.0.0.0") return 0;
-      if (!text.starts_with(u"198.51.100.")) return kMalformedAddress;
-      return 0x006433C6 | static_cast<std::uint32_t>(std::stoi(
-                              std::string(text.begin() + 11, text.end())))
-                              << 24;
+      if (text == u"198.51.100.2") return kLive;
+      return text == u"198.51.100.9" ? 0x096433C6 : kMalformedAddress;
     },
     [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
        const ResolveDone& done) {
@@ -128,25 +126,18 @@ const AddressPlatform kFake{
 // More addresses than one slice: each once, in order, across the slices
 // (the second begins in the middle of the block).
 TEST(Cli, LargeBlocksGoASliceAtATime) {
-  const AddressPlatform everyone{
-      [](const std::u16string&) -> std::uint32_t { return 1; },
-      [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
-         const ResolveDone& done) {
-        for (std::size_t i = 0; i < addresses.size(); ++i) {
-          done(i, {true, {2, 0, 0, 0, 0, 1}, 6});
-        }
-      }};
   const auto options =
-      std::get<Options>(ParseArguments({"--large", "198.50.0.0/15"}, stdin));
+      std::get<Options>(ParseArguments({"--large", "198.18.0.0/15"}, stdin));
   ASSERT_EQ(options.targets.size(), 2 * kSlice - 2);
   std::string expected;
-  for (std::uint32_t a = 0xC6320001; a < 0xC633FFFF; ++a) {
+  for (std::uint32_t a = 0xC6120001; a < 0xC613FFFF; ++a) {
     expected += std::to_string(a >> 24) + '.' + std::to_string(a >> 16 & 255) +
                 '.' + std::to_string(a >> 8 & 255) + '.' +
-                std::to_string(a & 255) + "\t02-00-00-00-00-01\t\n";
+                std::to_string(a & 255) +
+                "\tError: Gagal memanggil SendARP()\t\n";
   }
-  const auto [status, out, err] = RunScan(options, everyone);
-  EXPECT_EQ(status, 0);
+  const auto [status, out, err] = RunScan(options, kFake);
+  EXPECT_EQ(status, 1);
   EXPECT_TRUE(out == expected) << "lines missing, repeated or out of order";
   EXPECT_EQ(err, "");
 }
@@ -184,7 +175,6 @@ TEST(Cli, LinesInOrderInEveryForm) {
        "\"\",\"reason\":\"malformed address\"}\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
     options.format = c.format;
     options.found_only = c.found_only;
     EXPECT_EQ(RunScan(options, kFake), std::tuple(1, c.out, ""));

@@ -34,26 +34,23 @@ inline std::u16string Find(const std::vector<std::u16string>& lines,
   return {};
 }
 
-// Where table, read from bytes, departs from the plain reading of them;
-// empty when nowhere. Compared: every line, and the vendors of macs and of
-// the first 8, 9, 10, 12, 13 and 17 characters of each of the first 64
-// lines followed by suffix.
+// Where table, read from bytes, departs from the plain reading of them
+// (empty when nowhere): a line, or the vendor of one of macs or of the first
+// 8 to 17 characters of one of the first most lines followed by suffix.
 inline std::string Difference(const VendorTable& table, std::string_view bytes,
                               std::vector<std::u16string> macs,
-                              const std::u16string& suffix = u"") {
+                              const std::u16string& suffix = u"",
+                              std::size_t most = std::size_t(-1)) {
   const std::vector<std::u16string> lines = Lines(bytes);
   if (table.size() != lines.size()) return "the number of lines";
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (table[i] != lines[i]) return "line " + std::to_string(i + 1);
-  }
-  for (std::size_t i = 0; i < lines.size() && i < 64; ++i) {
+    if (i >= most) continue;
     for (const std::size_t n : {8, 9, 10, 12, 13, 17})
       macs.push_back(lines[i].substr(0, n) + suffix);
   }
-  for (const std::u16string& mac : macs) {
-    if (table.Find(mac) != Find(lines, mac))
-      return "the vendor of " + ToUtf8(mac);
-  }
+  for (const std::u16string& mac : macs)
+    if (table.Find(mac) != Find(lines, mac)) return ToUtf8(mac);
   return {};
 }
 
