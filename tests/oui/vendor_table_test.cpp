@@ -71,7 +71,6 @@ TEST_F(TableDir, LinesAndAnswersAreThoseOfThePlainScan) {
     sorted += line;
     reversed.insert(0, line);
   }
-  const std::string kCafe = "Caf\xC3\xA9";
   const struct {
     std::string table;
     std::u16string mac = u"", vendor = u"";
@@ -107,11 +106,11 @@ TEST_F(TableDir, LinesAndAnswersAreThoseOfThePlainScan) {
       {"\xEF\xBB\xBF#00-0C-29                Comment\r\n" + std::string(kVm)},
       // Characters that are not ASCII before column 25: the name still
       // starts at the 25th character, not byte.
-      {"00-0C-29 \xC3\xA9\xC3\xA9           " + kCafe + "\r\n"},
+      {"00-0C-29 \xC3\xA9\xC3\xA9           Caf\xC3\xA9\r\n"},
       // A comment among records that are not ASCII.
       {"\xC3\xA9\xC3\xA9-0C-29                X\r\n"
-       "#00-0C-29                Comment\r\n\xFF\xFE-0C-29-A        " +
-       kCafe},
+       "#00-0C-29                Comment\r\n\xFF\xFE-0C-29-A        "
+       "Caf\xC3\xA9"},
       {"00-0C-29-AB-C\xF0\x9F\x98\x80          Split pair\r\n"},
       {"00-0C-29               \xF0\x9F\x98\x80Split pair\r\n"},
       {"00-0C-29-A\r\n00-0C-29-AB-\r\n00-0C-29\r\n00-0C\r\n\xE2\x82\r\n"},
@@ -169,7 +168,9 @@ TEST_F(TableDir, LegacyTablesThroughTheAnsiCodePage) {
 }
 #endif
 
-TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
+// Missing, unreadable and oversized tables are refused, naming why; the
+// table held stays.
+TEST_F(TableDir, MissingUnreadableAndOversizedTablesAreRefused) {
   // Neither a missing table nor a folder in its place counts as present.
   for (const bool folder : {false, true}) {
     if (folder) fs::create_directory(dir_ / "oui.ieee");
@@ -180,31 +181,6 @@ TEST_F(TableDir, MissingDirectoryAndUnreadableTables) {
   }
   fs::remove(dir_ / "oui.ieee");
 
-#ifdef _WIN32
-  // Hidden and system files do not count as present.
-  const fs::path table = Write(std::string(kVm));
-  for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
-    ASSERT_TRUE(SetFileAttributesW(table.c_str(), attribute));
-    EXPECT_EQ(ReadTable(table, OUIList).value_or(TableError{}).title,
-              u"ERROR: Can't Find File");
-  }
-  ASSERT_TRUE(SetFileAttributesW(table.c_str(), FILE_ATTRIBUTE_NORMAL));
-  // Opened without sharing: the file exists but cannot be read.
-  const std::shared_ptr<void> lock(
-      CreateFileW(table.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                  nullptr),
-      CloseHandle);
-  ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(FileExists(table));
-  const auto broken = ReadTable(table, OUIList).value_or(TableError{});
-  EXPECT_EQ(broken.title, u"ERROR: Can't Read File");
-  EXPECT_TRUE(
-      broken.message.starts_with(u"Critical Error! oui.ieee can't be read: "));
-#endif
-}
-
-// A table over the limit is refused, naming why, and the table held stays.
-TEST_F(TableDir, TablesOverTheLimitAreRefused) {
   const std::string table = std::string(kVm) + "\r\n";
   const fs::path path = Write(table);
   const std::u16string larger =
@@ -218,6 +194,27 @@ TEST_F(TableDir, TablesOverTheLimitAreRefused) {
   EXPECT_EQ(ReadTable(path, OUIList, 0).value_or(TableError{}).message,
             larger + u"0 MiB");
   EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
+
+#ifdef _WIN32
+  // Hidden and system files do not count as present.
+  for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), attribute));
+    EXPECT_EQ(ReadTable(path, OUIList).value_or(TableError{}).title,
+              u"ERROR: Can't Find File");
+  }
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+  // Opened without sharing: the file exists but cannot be read.
+  const std::shared_ptr<void> lock(
+      CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                  nullptr),
+      CloseHandle);
+  ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(FileExists(path));
+  const auto broken = ReadTable(path, OUIList).value_or(TableError{});
+  EXPECT_EQ(broken.title, u"ERROR: Can't Read File");
+  EXPECT_TRUE(
+      broken.message.starts_with(u"Critical Error! oui.ieee can't be read: "));
+#endif
 }
 
 // The table comes from beside the executable, never the working directory.
