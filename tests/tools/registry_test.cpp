@@ -57,10 +57,12 @@ TEST(Converter, InputsGiveTheirCommittedTables) {
   EXPECT_EQ(NormalisePrefix("70b3d5f2f"), "70-B3-D5-F2-F");
   EXPECT_EQ(NormalisePrefix("74-1A-E0-9"), "74-1A-E0-9");
   EXPECT_EQ(NormalisePrefix("74-1A-E09"), std::nullopt);
+  EXPECT_EQ(NormalisePrefix("74-1A-E0-"), std::nullopt);
   EXPECT_EQ(NormalisePrefix("741AE09A"), std::nullopt);
   EXPECT_EQ(BlockDigits("F2F000-F2FFFF"), "F2F");
   EXPECT_EQ(BlockDigits("900000-9FFFFF"), "9");
   EXPECT_EQ(BlockDigits("F2F000-F2F0FF"), std::nullopt);
+  EXPECT_EQ(BlockDigits("F2F100-F2FFFF"), std::nullopt);
   EXPECT_EQ(BlockDigits("F20000-F2FFFF"), std::nullopt);
   EXPECT_THROW(ParseCsv("Registry,Prefix,Name\nMA-L,000000,X\n"), FormatError);
   EXPECT_THROW(ParseJson(R"(["000000", "X"])"), FormatError);
