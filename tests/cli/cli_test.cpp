@@ -105,15 +105,13 @@ const AddressPlatform kFake{
     [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
        const ResolveDone& done) {
       for (std::size_t i = addresses.size(); i-- > 0;) {
-        Resolution answer;
-        if (addresses[i] == kLive) {
-          answer = {true, {0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF}, 6};
-          answer.source = Source::kStale;
-        } else {
-          answer.reason = Reason::kOffLink;
-          answer.gateway = 0x016433C6;
-        }
-        done(i, answer);
+        done(i, addresses[i] == kLive
+                    ? Resolution{.resolved = true,
+                                 .buffer = {0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF},
+                                 .length = 6,
+                                 .source = Source::kStale}
+                    : Resolution{.reason = Reason::kOffLink,
+                                 .gateway = 0x016433C6});
       }
     }};
 
