@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "oui.h"
+#include "text.h"
 
 namespace norvane::reference {
 
@@ -18,21 +19,38 @@ inline std::vector<std::u16string> Lines(std::string_view bytes) {
   return lines;
 }
 
-// How many columns of a record are its prefix: 8, 10 after a '-' in column
-// 9, 13 after another in column 12.
-inline std::size_t PrefixColumns(std::u16string_view line) {
-  if (line.size() <= 8 || line[8] != u'-') return 8;
-  return line.size() > 11 && line[11] == u'-' ? 13 : 10;
-}
-
 inline std::u16string Find(const std::vector<std::u16string>& lines,
                            std::u16string_view mac) {
   for (const std::u16string& line : lines) {
     if (line.starts_with(u'#')) continue;
-    const std::size_t n = PrefixColumns(line);
+    // The prefix: 8 columns, 10 after a '-' in column 9, 13 after another in
+    // column 12.
+    std::size_t n = 8;
+    if (line.size() > 8 && line[8] == u'-')
+      n = line.size() > 11 && line[11] == u'-' ? 13 : 10;
     if (mac.substr(0, n) != std::u16string_view(line).substr(0, n)) continue;
     return line.size() > 24 ? line.substr(24) : std::u16string();
   }
+  return {};
+}
+
+// Where table, read from bytes, departs from the plain reading of them
+// (empty when nowhere): a line, or the vendor of one of macs or of the first
+// 8 to 17 characters of one of the first most lines followed by suffix.
+inline std::string Difference(const VendorTable& table, std::string_view bytes,
+                              std::vector<std::u16string> macs,
+                              const std::u16string& suffix = u"",
+                              std::size_t most = std::size_t(-1)) {
+  const std::vector<std::u16string> lines = Lines(bytes);
+  if (table.size() != lines.size()) return "the number of lines";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (table[i] != lines[i]) return "line " + std::to_string(i + 1);
+    if (i >= most) continue;
+    for (const std::size_t n : {8, 9, 10, 12, 13, 17})
+      macs.push_back(lines[i].substr(0, n) + suffix);
+  }
+  for (const std::u16string& mac : macs)
+    if (table.Find(mac) != Find(lines, mac)) return ToUtf8(mac);
   return {};
 }
 
