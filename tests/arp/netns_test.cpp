@@ -36,18 +36,15 @@ std::string EnterPrivateNetwork() {
 std::string Shell(const std::string& command) {
   std::string out;
   FILE* pipe = popen(command.c_str(), "r");
-  char chunk[4096];
-  while (const std::size_t n = fread(chunk, 1, sizeof chunk, pipe))
-    out.append(chunk, n);
+  for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
   pclose(pipe);
   return out;
 }
 
-// nv0 198.51.100.1/24 02:00:00:00:00:01 to host A (a child in a namespace
-// of its own) 198.51.100.2 to .4 with 00:0c:29:0a:0b:ff, where slow_host.py
-// answers for .5 (00:0c:29:00:00:05) after 0.8 s; .8 a stale entry only; nv1
-// 203.0.113.1/26 02:00:00:00:00:11 with a link record over 32 KiB. All of it
-// goes when this process ends.
+// nv0 198.51.100.1/24 02:00:00:00:00:01, with a link record over 32 KiB, to
+// host A (a child in a namespace of its own) 198.51.100.2 to .4 with
+// 00:0c:29:0a:0b:ff, where slow_host.py answers for .5 (00:0c:29:00:00:05)
+// after 0.8 s; .8 a stale entry only. All of it goes when this process ends.
 std::string SetUpNetwork() {
   const pid_t host = fork();
   if (host == 0) {
@@ -69,15 +66,13 @@ ip link add nv0 address 02:00:00:00:00:01 type veth peer name nv0p \
   address 00:0c:29:0a:0b:ff netns $a
 for i in 2 3 4; do $A ip addr add 198.51.100.$i/24 dev nv0p; done
 $A ip link set nv0p up
-ip link add nv1 address 02:00:00:00:00:11 type veth peer name nv1p
-ip addr add 198.51.100.1/24 dev nv0; ip addr add 203.0.113.1/26 dev nv1
-for link in nv0 nv1 nv1p; do ip link set $link up; done
+ip addr add 198.51.100.1/24 dev nv0; ip link set nv0 up
 ip neigh add 198.51.100.8 lladdr 02:aa:bb:cc:dd:02 nud stale dev nv0
 # A link record over 32 KiB: 300 alternative names of 120 characters.
-seq 300 | awk '{ printf "link property add dev nv1 altname n%0119d\n", $1 }' |
+seq 300 | awk '{ printf "link property add dev nv0 altname n%0119d\n", $1 }' |
   ip -batch -
-for i in $(seq 200); do  # until all four links carry traffic
-  [ $(ip -o link show up | grep -c LOWER_UP) = 4 ] && exit; sleep 0.01
+for i in $(seq 200); do  # until both links carry traffic
+  [ $(ip -o link show up | grep -c LOWER_UP) = 2 ] && exit; sleep 0.01
 done; exit 1)";
   if (std::system(script.c_str())) return "setting up the namespaces failed";
   kill(host, SIGCONT);
@@ -144,30 +139,23 @@ long HostAPackets() {
                          " -n awk '/^Ip: [0-9]/ { print $4 }' /proc/net/snmp"));
 }
 
-// The whole /24 at once, as nobody: every address in order, the live, slow
-// and cached ones answered, the rest failed, in the time the kernel takes for
-// one silent address; one datagram to each live host. Then the machine's own
-// address on nv1, whose link record is over 32 KiB.
+// The whole /24 at once, as nobody: the machine's own, the live, slow and
+// cached addresses answered, in the time the kernel takes for one silent
+// address; one datagram to each live host.
 TEST_F(Lab, CliScansABlockAtOnce) {
   const long packets = HostAPackets();
   const auto start = std::chrono::steady_clock::now();
-  const std::string text =
-      RunCli("198.51.100.0/24 203.0.113.1",
-             "ip neigh flush dev nv0 nud reachable; setpriv --reuid=65534 "
-             "--regid=65534 --clear-groups");
+  EXPECT_EQ(RunCli("--found 198.51.100.0/24",
+                   "ip neigh flush dev nv0 nud reachable; setpriv "
+                   "--reuid=65534 --regid=65534 --clear-groups"),
+            "198.51.100.1\t02-00-00-00-00-01\t\n"
+            "198.51.100.2\t00-0C-29-0A-0B-FF\tTest Vendor\n"
+            "198.51.100.3\t00-0C-29-0A-0B-FF\tTest Vendor\n"
+            "198.51.100.4\t00-0C-29-0A-0B-FF\tTest Vendor\n"
+            "198.51.100.5\t00-0C-29-00-00-05\tTest Vendor\n"
+            "198.51.100.8\t02-AA-BB-CC-DD-02\t\nstatus 1\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3700ms);
   EXPECT_EQ(HostAPackets() - packets, 3);
-  std::string expected;
-  for (int i = 1; i < 255; ++i) {
-    const std::string mac = i == 1 ? "02-00-00-00-00-01\t"
-                            : i >= 2 && i <= 4
-                                ? "00-0C-29-0A-0B-FF\tTest Vendor"
-                            : i == 5 ? "00-0C-29-00-00-05\tTest Vendor"
-                            : i == 8 ? "02-AA-BB-CC-DD-02\t"
-                                     : "Error: Gagal memanggil SendARP()\t";
-    expected += "198.51.100." + std::to_string(i) + "\t" + mac + "\n";
-  }
-  EXPECT_EQ(text, expected + "203.0.113.1\t02-00-00-00-00-11\t\nstatus 1\n");
 }
 
 // With CAP_NET_ADMIN the kernel is asked directly, so only ARP reaches the
