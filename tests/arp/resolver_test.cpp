@@ -1,9 +1,7 @@
-// The Linux resolver without root and without sockets: the reading of the
-// kernel's rtnetlink answers, over replies and events recorded from a real
-// kernel (the fuzzer's seed corpus, some with a field changed to stand for
-// another state); and the run's logic over a fake kernel: what is refused,
-// answered from the cache or probed, how events end the waits, the pace and
-// the bound on waiting addresses.
+// The Linux resolver without root or sockets: the reading of replies and
+// events recorded from a real kernel (the fuzzer's seed corpus, some with a
+// field changed to stand for another state), and the run over a fake kernel:
+// refusals, cache, probes, events, deadlines, the pace and the bound.
 #include <gtest/gtest.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
@@ -146,7 +144,8 @@ struct FakeKernel : Kernel {
   std::map<std::uint32_t, Neighbour> cache;
   // The event each probed address brings; none for a silent one.
   std::map<std::uint32_t, Neighbour> replies;
-  std::uint32_t lost = 0;  // its event is lost, as to an overrun buffer
+  // From this address's event on, events are lost, as to an overrun buffer.
+  std::uint32_t lost = 0;
   std::size_t limit = 256;
   std::vector<std::pair<std::uint32_t, Clock::time_point>> probes;
   std::vector<Neighbour> pending;  // events not yet received
@@ -185,14 +184,10 @@ struct FakeKernel : Kernel {
       std::this_thread::sleep_until(deadline);
       return Arrival::kDeadline;
     }
-    // The cache holds what the events said, the lost one included.
-    bool lose = false;
-    for (const Neighbour& event : pending) {
-      cache[*event.destination] = event;
-      lose |= *event.destination == lost;
-    }
+    // The cache holds what the events said, the lost ones included.
+    for (const Neighbour& event : pending) cache[*event.destination] = event;
     events = std::exchange(pending, {});
-    return lose ? Arrival::kLost : Arrival::kEvents;
+    return cache.contains(lost) ? Arrival::kLost : Arrival::kEvents;
   }
   std::chrono::milliseconds ResolutionTime(const std::string&) override {
     return 100ms;
