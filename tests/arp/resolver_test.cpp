@@ -64,19 +64,15 @@ TEST(Netlink, RouteAndLinkReplies) {
   ASSERT_TRUE(link);
   EXPECT_EQ(link->address, (LinkAddress{2, 0, 0, 0, 0, 1}));
   EXPECT_EQ(RefuseLink(*link), Reason::kNone);
-  const struct {
-    std::uint32_t flags;
-    LinkAddress address;
-    Reason refusal;
-  } links[] = {
-      {IFF_NOARP, kMac, Reason::kNoArp},
-      {IFF_LOOPBACK, kMac, Reason::kNoArp},
-      {IFF_POINTOPOINT, kMac, Reason::kNoArp},
-      {0, {}, Reason::kBadAnswer},
-      {0, LinkAddress(20, 0xAB), Reason::kBadAnswer},  // would not fit
+  const std::pair<Link, Reason> links[] = {
+      {{1, IFF_NOARP, "x", kMac}, Reason::kNoArp},
+      {{1, IFF_LOOPBACK, "x", kMac}, Reason::kNoArp},
+      {{1, IFF_POINTOPOINT, "x", kMac}, Reason::kNoArp},
+      {{1, 0, "x", {}}, Reason::kBadAnswer},
+      {{1, 0, "x", LinkAddress(20, 0xAB)}, Reason::kBadAnswer},  // not fitting
   };
-  for (const auto& c : links) {
-    EXPECT_EQ(RefuseLink({1, c.flags, "x", c.address}), c.refusal);
+  for (const auto& [other, refusal] : links) {
+    EXPECT_EQ(RefuseLink(other), refusal);
   }
 }
 
