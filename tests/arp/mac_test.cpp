@@ -1,17 +1,22 @@
-// The query's own rules, against a fake platform that records what it is asked.
+// The query's own rules, against a fake platform that records what it is
+// asked, and the thread pool that runs blocking queries, with a fake resolver.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <numeric>
 #include <optional>
+#include <thread>
 
 #include "mac.h"
+#include "pool.h"
 
 namespace norvane {
 namespace {
 
+using namespace std::chrono_literals;
 using namespace std::string_literals;
 
 constexpr std::uint32_t kHost = 0x026433C6;  // 198.51.100.2
-constexpr std::uint32_t kMalformed = 0xFFFFFFFF;
 
 struct Fake {
   HardwareBuffer answer;
@@ -21,19 +26,17 @@ struct Fake {
   std::optional<std::uint32_t> asked = std::nullopt;
 } fake;
 
+bool FakeResolve(std::uint32_t address, HardwareBuffer& buffer,
+                 std::uint32_t& length) {
+  fake.asked = address;
+  buffer = fake.answer;
+  length = fake.length;
+  return fake.resolves;
+}
+
 const AddressPlatform kFakePlatform{
     [](const std::u16string&) { return fake.parsed; },
-    [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
-       const ResolveDone& done) {
-      for (std::size_t i = 0; i < addresses.size(); ++i) {
-        fake.asked = addresses[i];
-        Resolution answer;
-        answer.buffer = fake.answer;
-        answer.length = fake.length;
-        answer.resolved = fake.resolves;
-        done(i, answer);
-      }
-    }};
+    ResolveEach<FakeResolve>};
 
 TEST(Query, FormattingAndFailureRules) {
   const std::u16string ip = u"198.51.100.2", error = kQueryErrorText;
@@ -52,10 +55,9 @@ TEST(Query, FormattingAndFailureRules) {
       {ip, {mac, 6, false}, error},
       {u"", {mac}, u"", std::nullopt},
       {u"0.0.0.0", {mac, 6, true, 0}, error, std::nullopt},
-      {u"abc", {{}, 6, false, kMalformed}, error, kMalformed},
-      {u"   ", {{}, 6, false, kMalformed}, error, kMalformed},
+      {u"abc", {{}, 6, false, kMalformedAddress}, error, kMalformedAddress},
       // Malformed as a whole, never parsed up to the NUL.
-      {u"198.51.100.2\0"s, {mac}, u"02-00-00-00-00-01", kMalformed},
+      {u"198.51.100.2\0"s, {mac}, u"02-00-00-00-00-01", kMalformedAddress},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -67,6 +69,40 @@ TEST(Query, FormattingAndFailureRules) {
   fake = {mac, 6, false};
   EXPECT_FALSE(QueryMAC(ip, result, kFakePlatform));
   EXPECT_EQ(result, u"unchanged");
+}
+
+TEST(Pool, BoundedPacedAndEachOnce) {
+  std::vector<std::uint32_t> addresses(40);
+  std::iota(addresses.begin(), addresses.end(), 0u);
+  std::atomic<int> running{0}, most{0}, in_done{0};
+  std::vector<int> answered(addresses.size());
+  ResolveOptions options;
+  options.rate = 400;
+  const auto start = std::chrono::steady_clock::now();
+  RunPooled(
+      addresses, options,
+      [&](std::uint32_t address) {
+        const int now = ++running;
+        for (int seen = most;
+             now > seen && !most.compare_exchange_weak(seen, now);) {
+        }
+        std::this_thread::sleep_for(20ms);
+        --running;
+        Resolution answer;
+        answer.length = address;
+        return answer;
+      },
+      [&](std::size_t i, const Resolution& answer) {
+        EXPECT_EQ(++in_done, 1);  // never two at once
+        EXPECT_EQ(answer.length, i);
+        ++answered[i];
+        --in_done;
+      });
+  EXPECT_EQ(answered, std::vector<int>(addresses.size(), 1));
+  EXPECT_LE(most, static_cast<int>(kPoolThreads));
+  EXPECT_GT(most, 1);
+  // 40 starts at 400 a second cannot take less than 39 intervals.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 39 * 2500us);
 }
 
 }  // namespace
