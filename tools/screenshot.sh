@@ -45,7 +45,8 @@ source "$(dirname "$0")/../tests/common/x11.sh"
 window=$(wait_window 30 --onlyvisible --name "Norvane v1.0")
 if [ -n "${NORVANE_SCREENSHOT_NETNS:-}" ]; then
   # The focus starts in txtIP; 212,88 is the button's centre.
-  xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+a type "$host"
+  focus_window "$window"
+  xdotool key --clearmodifiers ctrl+a type "$host"
   xdotool mousemove --window "$window" 212 88 click 1
   sleep 1
 fi

@@ -133,7 +133,8 @@ window)
   run "$work/prefix/bin/norvane"
   window=$(window "Norvane v1.0")
   # The focus starts in txtIP; the points are the controls' centres.
-  xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+a type "$host"
+  focus_window "$window"
+  xdotool key --clearmodifiers ctrl+a type "$host"
   xdotool mousemove --window "$window" 212 88 click 1
   copy() {
     xdotool mousemove --window "$window" "$@" click 1 \
@@ -164,7 +165,8 @@ missing_table)
   run "$work/prefix/bin/norvane"
   box=$(window "ERROR: Can't Find File")
   [ -z "$(find_windows --onlyvisible --name "Norvane v1.0")" ] || fail "window shown"
-  xdotool windowfocus --sync "$box" key Return
+  focus_window "$box"
+  xdotool key Return
   timeout 30 tail --pid="$program" -f /dev/null || fail "still running after OK"
   status=0
   wait "$program" || status=$?

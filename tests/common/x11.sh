@@ -24,3 +24,13 @@ wait_window() { # seconds, xdotool search arguments...: the first match's id
   done
   return 1
 }
+
+focus_window() { # id: gives it the keyboard focus; a window not yet viewable
+  # refuses it with an X error, so it is asked again until it takes it
+  for _ in $(seq 50); do
+    timeout 5 xdotool windowfocus --sync "$1" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  echo "window $1 never took the focus" >&2
+  return 1
+}

@@ -24,7 +24,7 @@ start() { # exe caption: starts the program, waits for its window
   # Wine's trace of the accessibility layer's calls goes to $work/trace.
   WINEDEBUG=-all,fixme+oleacc "$run" "$1" 2>"$work/trace" &
   pid=$!
-  window=$(wait_window 60 --name "^$2\$")
+  window=$(wait_window 60 --onlyvisible --name "^$2\$")
   [ -n "$window" ] || die "no window [$2] among: $(xdotool search --name . getwindowname %@ 2>&1 | tr "\n" ,)"
 }
 expect() { # what field expected: polls, as input is handled asynchronously
@@ -58,12 +58,12 @@ check "no main window behind the box" "" "$(find_windows --name "Norvane v1.0")"
 peek "$box_title"
 check "the box" "Static:icon Button:OK Static:Critical Error! oui.ieee not found! " \
   "$(awk -F'\t' '$1 == "child" { printf "%s:%s ", $3, ($4 ~ /03$/ ? "icon" : $9) }' "$work/peek")"
-xdotool windowfocus --sync "$window" key Return
+focus_window "$window" && xdotool key Return
 ended "OK ends the program" 2
 
 # The window, with the focus in txtIP; Tab goes round its four boxes.
 start "$work/app/Norvane.exe" "$caption"
-xdotool windowfocus --sync "$window"
+focus_window "$window" || die "no focus"
 peek
 check "client area, focus, txtIP, txtMAC" "271x197 $txtIP 192.168.0.1 " \
   "$(field client) $(field focus) $(field $txtIP) $(field $txtMAC)"
@@ -121,7 +121,7 @@ for id in $txtIP $txtMAC $txtVendor; do click $id && xdotool key Return Escape; 
 sleep 0.5
 expect "Enter and Esc make no query" $txtMAC ""
 [ -n "$(find_windows --name "^$caption\$")" ] || die "Enter or Esc closed the window"
-xdotool windowfocus --sync "$window" key alt+F4
+focus_window "$window" && xdotool key alt+F4
 ended "closing the window ends the program" 0
 
 [ "$failures" -eq 0 ] || die "$failures check(s)"
