@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <random>
 
 #ifdef _WIN32
@@ -232,6 +233,29 @@ TEST_F(TableDir, LoadReadsBesideTheExecutable) {
   EXPECT_EQ(FindVendor(u"70-B3-D5-2F-A0-01"),
             u"Toray\u3000Medical\u3000Co.,Ltd");
   EXPECT_EQ(unknown.value_or(TableError{}).title, u"ERROR: Can't Find File");
+}
+
+// Without longer blocks a table answers as the plain scan always did: each
+// prefix by its first record in file order. Shown on the shipped table's
+// 24-bit records, a miss and a prefix given alone among them.
+TEST(ShippedTable, TwentyFourBitRecordsAnswerAsTheScanDid) {
+  ASSERT_FALSE(LoadTable().has_value());
+  std::u16string text;
+  std::map<std::u16string, std::u16string> first;
+  for (std::size_t i = 0; i < OUIList.size(); ++i) {
+    const std::u16string line = OUIList[i];
+    if (line.size() > 8 && line[8] == u'-') continue;
+    text += line + u"\r\n";
+    if (!line.starts_with(u'#'))
+      first.try_emplace(line.substr(0, 8), line.substr(24));
+  }
+  ASSERT_GT(first.size(), 30000u);
+  first.try_emplace(u"FF-FF-FF", u"");
+  const VendorTable table = VendorTable::FromBytes(ToUtf8(text));
+  for (const auto& [prefix, name] : first) {
+    ASSERT_EQ(table.Find(prefix + u"-7A-BC-DE"), name) << ToUtf8(prefix);
+    ASSERT_EQ(table.Find(prefix), name) << ToUtf8(prefix);
+  }
 }
 
 }  // namespace
