@@ -123,9 +123,10 @@ TEST(Cli, UsageVendorsAndMissingTable) {
   EXPECT_EQ(RunCli("--vendor 00:0c:29:aa:bb:cc 000C.2900.0001"),
             "00-0C-29-AA-BB-CC\tTest Vendor\n00-0C-29-00-00-01\tTest "
             "Vendor\nstatus 0\n");
-  EXPECT_EQ(RunCli("--vendor 001122334455 00-0C-29 2>&1"),
-            "00-11-22-33-44-55\t\nnorvane-cli: not a hardware address: "
-            "'00-0C-29'\nstatus 1\n");
+  // Each fails the run: a text that is no hardware address, no known maker.
+  EXPECT_EQ(RunCli("--vendor 00-0C-29 2>&1"),
+            "norvane-cli: not a hardware address: '00-0C-29'\nstatus 1\n");
+  EXPECT_EQ(RunCli("--vendor 001122334455"), "00-11-22-33-44-55\t\nstatus 1\n");
 
   fs::rename(CliFolder() / "oui.ieee", CliFolder() / "oui.away");
   EXPECT_EQ(RunCli("0.0.0.0 2>&1"),
