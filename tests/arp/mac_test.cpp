@@ -54,7 +54,6 @@ TEST(Query, FormattingAndFailureRules) {
       {ip, {mac, 0}, error},
       {ip, {mac, 6, false}, error},
       {u"", {mac}, u"", std::nullopt},
-      {u"0.0.0.0", {mac, 6, true, 0}, error, std::nullopt},
       {u"abc", {{}, 6, false, kMalformedAddress}, error, kMalformedAddress},
       // Malformed as a whole, never parsed up to the NUL.
       {u"198.51.100.2\0"s, {mac}, u"02-00-00-00-00-01", kMalformedAddress},
