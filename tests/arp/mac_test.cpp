@@ -52,7 +52,6 @@ TEST(Query, FormattingAndFailureRules) {
       {ip, {{1, 2, 3, 4, 5, 6}, 20}, u"01-02-03-04-05-06"},  // 6 bytes at most
       {ip, {{0, 0, 0, 0, 0x12, 0x34}}, error},
       {ip, {mac, 0}, error},
-      {ip, {mac, 6, false}, error},
       {u"", {mac}, u"", std::nullopt},
       {u"abc", {{}, 6, false, kMalformedAddress}, error, kMalformedAddress},
       // Malformed as a whole, never parsed up to the NUL.
