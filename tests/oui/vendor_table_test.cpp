@@ -227,7 +227,6 @@ TEST_F(TableDir, LoadReadsBesideTheExecutable) {
   fs::current_path(previous);
   ASSERT_FALSE(error.has_value());
   EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
-  EXPECT_GT(OUIList.size(), 50000u);
   // UTF-8 names read right under any code page.
   EXPECT_EQ(FindVendor(u"8C-1F-64-8F-80-01"), u"HIGHVOLT Pr\u00FCftechnik");
   EXPECT_EQ(FindVendor(u"70-B3-D5-2F-A0-01"),
