@@ -22,6 +22,19 @@ bool AsciiWord(const unsigned char* p) {
 
 }  // namespace
 
+bool IsAscii(std::string_view bytes) {
+  // Eight bytes at a time, the last eight overlapping if need be.
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (bytes.size() < 8) {
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      if (p[i] >= 0x80) return false;
+    return true;
+  }
+  for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8)
+    if (!AsciiWord(p + i)) return false;
+  return AsciiWord(p + bytes.size() - 8);
+}
+
 std::size_t Utf8SequenceAt(std::string_view bytes, std::size_t pos,
                            char32_t& code_point) {
   const auto byte = [&](std::size_t i) {

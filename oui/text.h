@@ -18,6 +18,9 @@ inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 std::size_t Utf8SequenceAt(std::string_view bytes, std::size_t pos,
                            char32_t& code_point);
 
+// True when every byte of bytes is below 0x80.
+bool IsAscii(std::string_view bytes);
+
 // True when every byte of bytes belongs to a well-formed UTF-8 sequence.
 bool IsValidUtf8(std::string_view bytes);
 

@@ -83,19 +83,6 @@ std::uint64_t Load8(const char* p) {
   return word;
 }
 
-bool IsAscii(std::string_view bytes) {
-  // Eight bytes at a time, the last eight overlapping if need be.
-  if (bytes.size() >= 8) {
-    std::uint64_t any = Load8(bytes.data() + bytes.size() - 8);
-    for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8)
-      any |= Load8(bytes.data() + i);
-    return (any & 0x8080808080808080u) == 0;
-  }
-  return std::all_of(bytes.begin(), bytes.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x80;
-  });
-}
-
 // Whether a comes before b or equals it, bytes taken as unsigned: the first
 // eight at once, as one big-endian number each.
 bool NotAfter(std::string_view a, std::string_view b) {
@@ -281,12 +268,12 @@ int Compare(std::string_view a, std::u16string_view b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-// The prefix of a line whose first 13 bytes are ASCII, and its columns.
-std::string_view AsciiPrefix(std::string_view line, std::size_t& columns) {
-  columns = 8;
-  if (line.size() > 8 && line[8] == '-')
-    columns = line.size() > 11 && line[11] == '-' ? 13 : 10;
-  return line.substr(0, columns);
+// The columns of the prefix text begins with: XX-XX-XX, or XX-XX-XX-X and
+// XX-XX-XX-XX-X where a '-' follows in column 9, and then in column 12.
+template <typename Char>
+std::size_t PrefixColumns(std::basic_string_view<Char> text) {
+  if (text.size() <= 8 || text[8] != Char('-')) return 8;
+  return text.size() > 11 && text[11] == Char('-') ? 13 : 10;
 }
 
 }  // namespace
@@ -319,8 +306,8 @@ bool VendorTable::FindRuns() const {
       start = next;
       continue;
     }
-    std::size_t columns;
-    const std::string_view prefix = AsciiPrefix(line, columns);
+    const std::size_t columns = PrefixColumns(line);
+    const std::string_view prefix = line.substr(0, columns);
     if (!IsAscii(line.substr(0, kLongestPrefix))) {
       sorted = false;
     } else if (!runs_.empty() && runs_.back().end == start &&
@@ -370,11 +357,10 @@ std::size_t VendorTable::Search(const Run& run, Prefix key) const {
   // Only the first characters of a line are compared: no need to find its
   // end unless it ends among them.
   const std::string_view all(bytes_.get(), bytes_size_);
-  std::size_t unused;
   const auto compare = [&](std::size_t start) {
     std::string_view head = all.substr(start, kLongestPrefix + 1);
     head = head.substr(0, head.find("\r\n"));
-    return Compare(AsciiPrefix(head, unused), key);
+    return Compare(head.substr(0, PrefixColumns(head)), key);
   };
   const auto below = [&](std::size_t start) { return compare(start) < 0; };
   // The last fence below key, then line by line to the first line that is
@@ -414,11 +400,7 @@ VendorTable::Prefix VendorTable::PrefixOf(std::string_view line,
     n = std::min(text.size(), kLongestPrefix);
     std::copy_n(text.begin(), n, buffer);
   }
-  // XX-XX-XX, XX-XX-XX-X or XX-XX-XX-XX-X.
-  std::size_t length = 8;
-  if (n > 8 && buffer[8] == u'-')
-    length = n > 11 && buffer[11] == u'-' ? 13 : 10;
-  return {buffer, std::min(n, length)};
+  return {buffer, std::min(n, PrefixColumns(Prefix(buffer, n)))};
 }
 
 void VendorTable::Insert(std::size_t start, Prefix key) const {
@@ -477,12 +459,11 @@ std::u16string VendorTable::Find(std::u16string_view mac) const {
   Index();
   // Prefixes of different lengths never equal each other: at most one
   // record of each length matches, and the first of them in the file wins.
+  const std::size_t columns = PrefixColumns(mac);
   std::size_t found = Lookup(mac.substr(0, 8), 8);
-  if (mac.size() > 8 && mac[8] == u'-') {
-    found = std::min(found, Lookup(mac.substr(0, 10), 10));
-    if (mac.size() > 11 && mac[11] == u'-')
-      found = std::min(found, Lookup(mac.substr(0, 13), 13));
-  }
+  for (const std::size_t longer : {10, 13})
+    if (columns >= longer)
+      found = std::min(found, Lookup(mac.substr(0, longer), longer));
   if (found == kNone) return {};
   const std::string_view bytes = LineAt(found);
   std::u16string name;
