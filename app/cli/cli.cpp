@@ -184,10 +184,12 @@ std::string CsvField(const std::string& text) {
   return out + '"';
 }
 
+// An address as it is sent (its first byte first in memory), dotted.
 std::string DottedNetwork(std::uint32_t address) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
-  return std::to_string(bytes[0]) + '.' + std::to_string(bytes[1]) + '.' +
-         std::to_string(bytes[2]) + '.' + std::to_string(bytes[3]);
+  std::uint8_t b[4];
+  std::memcpy(b, &address, sizeof b);
+  return Dotted(std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
+                std::uint32_t{b[2]} << 8 | b[3]);
 }
 
 std::string Why(const QueryResult& result) {
