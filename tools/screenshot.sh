@@ -33,7 +33,9 @@ if [ -n "${NORVANE_SCREENSHOT_NETNS:-}" ]; then
 fi
 
 mkfifo "$work/displayfd"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 3>"$work/displayfd" 2>"$work/xvfb.log" &
+source "$(dirname "$0")/../tests/common/x11.sh"
+[ -z "${NORVANE_SCREENSHOT_NETNS:-}" ] || isolate_x11
+Xvfb -displayfd 3 -nolisten tcp -screen 0 640x480x24 "${xvfb_options[@]}" 3>"$work/displayfd" 2>"$work/xvfb.log" &
 pids+=($!)
 read -r -t 30 display <"$work/displayfd" || { echo "screenshot: no Xvfb" >&2; exit 1; }
 export DISPLAY=:$display QT_QPA_PLATFORM=xcb
@@ -41,7 +43,6 @@ unset WAYLAND_DISPLAY
 
 "$build/bin/norvane" >"$work/log" 2>&1 &
 pids+=($!)
-source "$(dirname "$0")/../tests/common/x11.sh"
 window=$(wait_window 30 --onlyvisible --name "Norvane v1.0")
 if [ -n "${NORVANE_SCREENSHOT_NETNS:-}" ]; then
   # The focus starts in txtIP; 212,88 is the button's centre.

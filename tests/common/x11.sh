@@ -6,7 +6,7 @@
 find_windows() { # xdotool search arguments...: matching window ids, one a line
   local out
   for _ in 1 2 3 4 5 6 7 8 9 10; do
-    out=$(xdotool search "$@" 2>&1)
+    out=$(timeout 10 xdotool search "$@" 2>&1)
     grep -q '^X Error' <<<"$out" || { grep -E '^[0-9]+$' <<<"$out"; return 0; }
     sleep 0.1
   done
@@ -15,9 +15,9 @@ find_windows() { # xdotool search arguments...: matching window ids, one a line
 }
 
 wait_window() { # seconds, xdotool search arguments...: the first match's id
-  local tries=$(($1 * 5)) id
+  local deadline=$((SECONDS + $1)) id
   shift
-  for _ in $(seq "$tries"); do
+  while [ "$SECONDS" -lt "$deadline" ]; do
     id=$(find_windows "$@" | head -n 1)
     [ -z "$id" ] || { echo "$id"; return 0; }
     sleep 0.2
@@ -27,10 +27,24 @@ wait_window() { # seconds, xdotool search arguments...: the first match's id
 
 focus_window() { # id: gives it the keyboard focus; a window not yet viewable
   # refuses it with an X error, so it is asked again until it takes it
-  for _ in $(seq 50); do
+  local deadline=$((SECONDS + 10))
+  while [ "$SECONDS" -lt "$deadline" ]; do
     timeout 5 xdotool windowfocus --sync "$1" 2>/dev/null && return 0
     sleep 0.2
   done
   echo "window $1 never took the focus" >&2
   return 1
+}
+
+# Two X servers started at the same time, or in different network
+# namespaces, can take the same display number: the socket file one made in
+# /tmp/.X11-unix is replaced by the other's, which then fails on the lock
+# file, and the first one's clients cannot connect. A server in a mount
+# namespace of its own therefore gets a socket folder of its own and no lock
+# file (-nolock, for root, as namespaces are). Call it only there.
+xvfb_options=()
+isolate_x11() {
+  mkdir -p /tmp/.X11-unix
+  mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix
+  xvfb_options=(-nolock)
 }
