@@ -37,11 +37,12 @@ focus_window() { # id: gives it the keyboard focus; a window not yet viewable
 }
 
 # Two X servers started at the same time, or in different network
-# namespaces, can take the same display number: the socket file one made in
-# /tmp/.X11-unix is replaced by the other's, which then fails on the lock
-# file, and the first one's clients cannot connect. A server in a mount
-# namespace of its own therefore gets a socket folder of its own and no lock
-# file (-nolock, for root, as namespaces are). Call it only there.
+# namespaces, may take the same display number, one replacing the socket
+# file the other made in /tmp/.X11-unix, so that the other's clients cannot
+# connect (a failure seen here once under load, its cause not pinned down).
+# A server in a mount namespace of its own therefore gets a socket folder of
+# its own and no lock file (-nolock, for root, as namespaces are). Call it
+# only there.
 xvfb_options=()
 isolate_x11() {
   mkdir -p /tmp/.X11-unix
