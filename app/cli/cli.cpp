@@ -70,12 +70,50 @@ std::string Dotted(std::uint32_t address) {
          std::to_string(address & 0xFF);
 }
 
+// An address as it is sent (its first byte first in memory) in host order.
+std::uint32_t HostOrder(std::uint32_t address) {
+  std::uint8_t b[4];
+  std::memcpy(b, &address, sizeof b);
+  return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
+         std::uint32_t{b[2]} << 8 | b[3];
+}
+
+constexpr char kBlanks[] = " \t\n\v\f\r";
+
+// True when text holds a blank with more text after it. The platform's
+// parser stops at the blank and takes the address before it; here such a
+// text is malformed, so that nothing typed is silently ignored.
+bool HasJunk(std::string_view text) {
+  const auto blank = text.find_first_of(kBlanks);
+  return blank != std::string_view::npos &&
+         text.find_first_not_of(kBlanks, blank) != std::string_view::npos;
+}
+
+// An address read as the platform reads a single one (leading zeros octal,
+// fewer than four parts), so that a block or range holds the very hosts its
+// texts name alone; host byte order.
+std::optional<std::uint32_t> ReadAddress(const std::string& text,
+                                         const AddressPlatform& platform) {
+  if (HasJunk(text)) return std::nullopt;
+  const std::uint32_t address = platform.parse(DecodeSystemText(text));
+  // The parser's malformed value is also the broadcast address's.
+  if (address == kMalformedAddress && ReadDotted(text) != kMalformedAddress) {
+    return std::nullopt;
+  }
+  return HostOrder(address);
+}
+
 // Adds the addresses text stands for: a block, a range, or else the text
 // itself. Returns a message for a block or range that cannot be taken.
-std::string Expand(const std::string& text, bool large, Targets& targets) {
+std::string Expand(const std::string& text, bool large,
+                   const AddressPlatform& platform, Targets& targets) {
   std::uint64_t first = 0, last = 0;
+  if (HasJunk(text)) {
+    targets.Add(text);
+    return {};
+  }
   if (const auto slash = text.find('/'); slash != std::string::npos) {
-    const auto base = ReadDotted(std::string_view(text).substr(0, slash));
+    const auto base = ReadAddress(text.substr(0, slash), platform);
     const auto bits = ReadNumber(std::string_view(text).substr(slash + 1));
     if (!base || !bits || slash + 1 == text.size()) {
       targets.Add(text);
@@ -88,14 +126,13 @@ std::string Expand(const std::string& text, bool large, Targets& targets) {
     // The network and broadcast addresses of a block are nobody's.
     if (*bits <= 30) ++first, --last;
   } else if (const auto dash = text.find('-'); dash != std::string::npos) {
-    const auto start = ReadDotted(std::string_view(text).substr(0, dash));
-    const std::string_view rest = std::string_view(text).substr(dash + 1);
-    std::optional<std::uint32_t> end = ReadDotted(rest);
-    if (!end && start) {
-      if (const auto octet = ReadNumber(rest); octet && *octet <= 255) {
-        end = (*start & 0xFFFFFF00) | *octet;
-      }
-    }
+    const auto start = ReadAddress(text.substr(0, dash), platform);
+    const std::string rest = text.substr(dash + 1);
+    // A last part alone (no dot) is read as the last part of an address.
+    const bool octet = rest.find('.') == std::string::npos;
+    std::optional<std::uint32_t> end =
+        ReadAddress(octet ? "0.0.0." + rest : rest, platform);
+    if (octet && start && end) end = (*start & 0xFFFFFF00) | *end;
     if (!start || !end) {
       targets.Add(text);
       return {};
@@ -114,16 +151,22 @@ std::string Expand(const std::string& text, bool large, Targets& targets) {
   return {};
 }
 
-// The lines of a list file: '#' starts a comment, blank lines are skipped.
-// A line over kLongestLine bytes, or more than most lines, is an error, so an
-// endless or binary input ends soon with a message.
+// The lines of a list file, ended by LF, CR LF or a lone CR: '#' starts a
+// comment, blank lines are skipped, a leading UTF-8 byte order mark is
+// dropped. A line over kLongestLine bytes, more than kMostEntries lines of
+// any kind, or more than most addresses, is an error, so an endless or
+// binary input ends soon with a message.
 std::string ReadList(const std::string& name, std::FILE* input,
                      std::size_t most, std::vector<std::string>& lines) {
   std::FILE* file = name == "-" ? input : std::fopen(name.c_str(), "rb");
   if (!file) return "cannot read " + Quoted(name) + ": " + strerror(errno);
   std::string line, error;
   std::size_t number = 1;
+  bool after_cr = false;
   auto take = [&] {
+    if (number == 1 && line.starts_with(kUtf8ByteOrderMark)) {
+      line.erase(0, kUtf8ByteOrderMark.size());
+    }
     line.erase(std::min(line.find('#'), line.size()));
     const auto begin = line.find_first_not_of(" \t\r\v\f");
     if (begin != std::string::npos) {
@@ -134,7 +177,12 @@ std::string ReadList(const std::string& name, std::FILE* input,
     ++number;
   };
   for (int c; error.empty() && (c = std::fgetc(file)) != EOF;) {
-    if (c == '\n') {
+    if (c == '\n' && after_cr) {  // the end of a CR LF
+      after_cr = false;
+      continue;
+    }
+    after_cr = c == '\r';
+    if (c == '\n' || c == '\r') {
       take();
     } else if (line.size() == kLongestLine) {
       error = Quoted(name) + ": line " + std::to_string(number) +
@@ -145,9 +193,12 @@ std::string ReadList(const std::string& name, std::FILE* input,
     if (lines.size() > most) {
       error = Quoted(name) + ": more than " + std::to_string(kMostEntries) +
               " addresses, blocks or ranges";
+    } else if (number > kMostEntries + 1) {  // blank and comment lines too
+      error = Quoted(name) + ": more than " + std::to_string(kMostEntries) +
+              " lines";
     }
   }
-  if (error.empty()) take();
+  if (error.empty() && !line.empty()) take();
   const bool failed = std::ferror(file);
   if (file != input) std::fclose(file);
   if (!error.empty()) return error;
@@ -155,29 +206,52 @@ std::string ReadList(const std::string& name, std::FILE* input,
   return {};
 }
 
+// Characters that, printed raw, take over a terminal or reorder and break
+// the lines around them: the C1 controls, the bidirectional embeddings,
+// overrides and isolates, and the line and paragraph separators.
+bool IsUnsafe(char32_t c) {
+  return (c >= 0x80 && c <= 0x9F) || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
+// text (UTF-8) as a JSON string, with every control and unsafe character
+// written as a \u escape.
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  char escape[8];
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    char32_t code = byte;
+    const std::size_t length = byte < 0x80 ? 1 : Utf8SequenceAt(text, i, code);
+    if (length == 0) {  // not from ToUtf8; never raw
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
+    if (byte == '"' || byte == '\\') {
       out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      out += text[i];
+    } else if (byte < 0x20 || byte == 0x7F || IsUnsafe(code)) {
+      std::snprintf(escape, sizeof escape, "\\u%04x",
+                    static_cast<unsigned>(code));
       out += escape;
     } else {
-      out += c;
+      out.append(text, i, length);
     }
+    i += length;
   }
   return out + '"';
 }
 
-// One RFC 4180 field.
+// One RFC 4180 field. One that a spreadsheet would take for a formula gets
+// a leading single quote, so it is shown as text and never run.
 std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  const bool formula =
+      !text.empty() && std::strchr("=+-@\t\r", text.front()) != nullptr;
+  const std::string field = formula ? '\'' + text : text;
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
   std::string out = "\"";
-  for (const char c : text) {
+  for (const char c : field) {
     if (c == '"') out += '"';
     out += c;
   }
@@ -186,10 +260,7 @@ std::string CsvField(const std::string& text) {
 
 // An address as it is sent (its first byte first in memory), dotted.
 std::string DottedNetwork(std::uint32_t address) {
-  std::uint8_t b[4];
-  std::memcpy(b, &address, sizeof b);
-  return Dotted(std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
-                std::uint32_t{b[2]} << 8 | b[3]);
+  return Dotted(HostOrder(address));
 }
 
 std::string Why(const QueryResult& result) {
@@ -212,7 +283,20 @@ std::string Escape(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     char escape[8];
-    if (byte == '\\') {
+    char32_t code = 0;
+    std::size_t length = 0;
+    if (byte >= 0x80 && (length = Utf8SequenceAt(text, i, code)) == 0) {
+      std::snprintf(escape, sizeof escape, "\\x%02X", byte);  // not UTF-8
+      out += escape;
+    } else if (byte >= 0x80 && IsUnsafe(code)) {
+      std::snprintf(escape, sizeof escape, "\\u%04X",
+                    static_cast<unsigned>(code));
+      out += escape;
+      i += length - 1;
+    } else if (byte >= 0x80) {
+      out.append(text, i, length);
+      i += length - 1;
+    } else if (byte == '\\') {
       out += "\\\\";
     } else if (byte == '\t') {
       out += "\\t";
@@ -222,12 +306,6 @@ std::string Escape(std::string_view text) {
       out += "\\r";
     } else if (byte < 0x20 || byte == 0x7F) {
       std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-      out += escape;
-    } else if (byte == 0xC2 && i + 1 < text.size() &&
-               (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80) {
-      // U+0080 to U+009F, the C1 controls in UTF-8.
-      std::snprintf(escape, sizeof escape, "\\u%04X",
-                    static_cast<unsigned char>(text[++i]));
       out += escape;
     } else {
       out += text[i];
@@ -307,7 +385,8 @@ std::vector<std::string> Targets::Texts(std::uint64_t from,
 }
 
 std::variant<Options, std::string> ParseArguments(
-    const std::vector<std::string>& arguments, std::FILE* input) {
+    const std::vector<std::string>& arguments, std::FILE* input,
+    const AddressPlatform& platform) {
   Options options;
   bool large = false, options_done = false;
   std::vector<std::pair<bool, std::string>> sources;  // (is a list file, name)
@@ -390,7 +469,8 @@ std::variant<Options, std::string> ParseArguments(
     for (std::string& line : lines) {
       if (options.vendor) {
         options.targets.Add(std::move(line));
-      } else if (std::string error = Expand(line, large, options.targets);
+      } else if (std::string error =
+                     Expand(line, large, platform, options.targets);
                  !error.empty()) {
         return error;
       }
@@ -434,7 +514,8 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     const std::u16string column =
         resolved || address.empty() ? result.mac : kQueryErrorText;
     const std::string mac = ToUtf8(column);
-    const std::string vendor = ToUtf8(FindVendor(column));
+    // A failed line's column is the error text: no maker to look up.
+    const std::string vendor = resolved ? ToUtf8(FindVendor(column)) : "";
     std::string line;
     switch (options.format) {
       case Format::kText:
@@ -500,13 +581,18 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     written = 0;
     std::vector<std::u16string> texts;
     std::vector<std::size_t> positions;  // of the texts in the slice
+    // No query for an empty text, as in GetMAC, nor for an address with
+    // text after it.
+    const auto asked = [&](std::size_t i) {
+      return !slice[i].empty() && !HasJunk(slice[i]);
+    };
     for (std::size_t i = 0; i < slice.size(); ++i) {
-      if (slice[i].empty()) continue;  // no query, as in GetMAC
+      if (!asked(i)) continue;
       texts.push_back(DecodeSystemText(slice[i]));
       positions.push_back(i);
     }
     for (std::size_t i = 0; i < slice.size(); ++i) {
-      if (slice[i].empty()) {
+      if (!asked(i)) {
         QueryResult empty;
         empty.reason = Reason::kMalformed;
         finish(i, empty);

@@ -71,13 +71,16 @@ inline constexpr std::size_t kLongestLine = 256;
 inline constexpr std::size_t kSlice = 65536;
 
 // Reads the arguments (without the program's name); "-f -" reads input.
-// Returns the options, or the message for a usage error.
+// Every address of a block or range is read by platform's parser, as a
+// single address is. Returns the options, or the message for a usage error.
 std::variant<Options, std::string> ParseArguments(
-    const std::vector<std::string>& arguments, std::FILE* input);
+    const std::vector<std::string>& arguments, std::FILE* input,
+    const AddressPlatform& platform = SystemPlatform());
 
 // Text with control characters and backslashes written as escapes (\t, \n,
-// \r, \\, \xHH, \u0080..\u009F), so that a value holds one column of one
-// line and reaches a terminal harmless.
+// \r, \\, \xHH), bytes that are not UTF-8 as \xHH, and the C1 controls,
+// bidirectional controls and line and paragraph separators as \uXXXX, so
+// that a value holds one column of one line and reaches a terminal harmless.
 std::string Escape(std::string_view text);
 
 // A hardware address in any usual notation (dashes, colons, dots between

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "oui.h"
 
 namespace norvane::cli {
 namespace {
@@ -46,11 +47,21 @@ TEST(Cli, ArgumentsBecomeTargets) {
       {{"198.51.100.255-198.51.101.1"},
        {"198.51.100.255", "198.51.101.0", "198.51.101.1"}},
       // Anything else is queried as it is, an empty text included.
-      {{"not/a-block", "1.2.3.4/x", "1.2.3-4", "", "--", "-v"},
-       {"not/a-block", "1.2.3.4/x", "1.2.3-4", "", "-v"}},
+      {{"not/a-block", "1.2.3.4/x", "1.2.3.4-x", "", "--", "-v"},
+       {"not/a-block", "1.2.3.4/x", "1.2.3.4-x", "", "-v"}},
       {{"-f", "-", "198.51.100.3"},
        {"198.51.100.1", "198.51.100.4", "198.51.100.5", "198.51.100.3"},
        "# hosts\n198.51.100.1 # the first\n\n  198.51.100.4/31\r\n"},
+      // Every address of a block or range read as a single one is: a
+      // leading zero means octal.
+      {{"198.51.100.010/32", "198.51.100.010-012", "198.51.100.7-010"},
+       {"198.51.100.8", "198.51.100.8", "198.51.100.9", "198.51.100.10",
+        "198.51.100.7", "198.51.100.8"}},
+      // Lines end at LF, CR LF or a lone CR; a byte order mark is dropped.
+      {{"-f", "-"},
+       {"198.51.100.1", "198.51.100.2", "198.51.100.3", "198.51.100.4"},
+       "\xEF\xBB\xBF" "198.51.100.1\r198.51.100.2\r\n\r\n198.51.100.3\r"
+       "198.51.100.4"},
       {{"198.51.100.20-10"}, {}},
       {{"198.51.100.0/33"}, {}},
       {{"10.0.0.0-10.1.0.0"}, {}},  // larger than a /16
@@ -61,6 +72,8 @@ TEST(Cli, ArgumentsBecomeTargets) {
       // A line or a run over its bound ends with a message, not on memory.
       {{"-f", "-"}, {}, std::string(kLongestLine + 1, '\0')},
       {Strings(kMostEntries + 1, "x"), {}},
+      // Blank and comment lines count: endless blank input ends too.
+      {{"-f", "-"}, {}, std::string(kMostEntries + 1, '\n')},
       {{}, {}},
   };
   for (const auto& c : cases) {
@@ -196,6 +209,63 @@ TEST(Cli, LinesInOrderInEveryForm) {
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(err, c.err);
   }
+}
+
+// What a hostile list, argument or table can put into a line stays text:
+// no address with junk after it, no vendor on a failed line, no spreadsheet
+// formula, no raw terminal or bidirectional control.
+TEST(Cli, HostileTextStaysText) {
+  // The system's own parser, which stops at a blank, over the fake resolver.
+  const AddressPlatform platform{SystemPlatform().parse, kFake.resolve};
+  OUIList = {u"Error: G                Not a vendor",
+             u"00-0C-29   (hex)        =HYPERLINK(\"http://x.example/\","
+             u"\"click\")\u009B\u2028\u202E"};
+  Options options;
+  options.targets = {"198.51.100.2 junk", "=1+1",
+                     "\x9B"
+                     "2",
+                     "198.51.100.2"};
+  const std::string error = "Error: Gagal memanggil SendARP()";
+  const std::string vendor =
+      R"(=HYPERLINK("http://x.example/","click")\u009B\u2028\u202E)";
+  const struct {
+    Format format;
+    std::string out;
+  } cases[] = {
+      {Format::kText,
+       "198.51.100.2 junk\t" + error + "\t\n=1+1\t" + error + "\t\n\\x9B2\t" +
+           error + "\t\n198.51.100.2\t00-0C-29-0A-0B-FF\t" + vendor + "\n"},
+      {Format::kCsv,
+       "address,mac,vendor\r\n198.51.100.2 junk," + error + ",\r\n'=1+1," +
+           error + ",\r\n\\x9B2," + error +
+           ",\r\n198.51.100.2,00-0C-29-0A-0B-FF,"
+           R"("'=HYPERLINK(""http://x.example/"",""click"")\u009B\u2028\u202E")"
+           "\r\n"},
+      {Format::kJson,
+       "{\"address\":\"198.51.100.2 junk\",\"mac\":null,\"vendor\":\"\","
+       "\"reason\":\"malformed address\"}\n"
+       "{\"address\":\"=1+1\",\"mac\":null,\"vendor\":\"\","
+       "\"reason\":\"malformed address\"}\n"
+       "{\"address\":\"\xEF\xBF\xBD"
+       "2\",\"mac\":null,\"vendor\":\"\","
+       "\"reason\":\"malformed address\"}\n"
+       "{\"address\":\"198.51.100.2\",\"mac\":\"00-0C-29-0A-0B-FF\","
+       R"("vendor":"=HYPERLINK(\"http://x.example/\",\"click\")\u009b\u2028\u202e",)"
+       "\"state\":\"stale\"}\n"},
+  };
+  for (const auto& c : cases) {
+    options.format = c.format;
+    EXPECT_EQ(RunScan(options, platform), std::tuple(1, c.out, ""));
+  }
+  OUIList.clear();
+
+  const std::pair<std::string, std::string> escapes[] = {
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+      {"\xC2|\xE2\x80|\xC0\xAF|\xED\xA0\x80",
+       R"(\xC2|\xE2\x80|\xC0\xAF|\xED\xA0\x80)"},
+      {"\xE2\x81\xA6x\xE2\x81\xA9\xE2\x80\xAA", R"(\u2066x\u2069\u202A)"},
+  };
+  for (const auto& [text, escaped] : escapes) EXPECT_EQ(Escape(text), escaped);
 }
 
 TEST(Cli, HardwareAddressNotations) {
