@@ -6,6 +6,15 @@
 
 namespace norvane {
 
+// Makes sure descriptors 0 to 2 are open before the program opens anything,
+// so that no socket or file of its own takes the number of a closed standard
+// stream and gets the lines or messages meant for it. A closed one is opened
+// on the null device the other way round (standard input for writing, the
+// outputs for reading), so reading or writing it still fails as it would
+// have: a closed standard output is a write error, not a silent success.
+// Nothing to do on Windows.
+void OpenStandardStreams();
+
 // Shows a table error to the user and returns once it has been seen.
 using ShowTableErrorFunction = void (*)(const TableError& error);
 

@@ -79,6 +79,7 @@ void PrintTableError(const norvane::TableError& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  norvane::OpenStandardStreams();
   std::setlocale(LC_ALL, "");
 #ifdef _WIN32
   // The output is UTF-8 wherever it goes, with the same line ends as on
