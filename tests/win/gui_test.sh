@@ -28,7 +28,8 @@ start() { # exe caption: starts the program, waits for its window
   [ -n "$window" ] || die "no window [$2] among: $(xdotool search --name . getwindowname %@ 2>&1 | tr "\n" ,)"
 }
 expect() { # what field expected: polls, as input is handled asynchronously
-  for _ in $(seq 20); do peek && [ "$(field "$2")" == "$3" ] && break || sleep 0.2; done
+  # (up to 30 s: a busy machine is slow, never wrong)
+  for _ in $(seq 150); do peek && [ "$(field "$2")" == "$3" ] && break || sleep 0.2; done
   check "$1" "$3" "$(field "$2")"
 }
 ended() { # what status: waits for the program to end with status
