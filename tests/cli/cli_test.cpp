@@ -148,20 +148,24 @@ TEST(Cli, LinesInOrderInEveryForm) {
            "\t\n"},
       {Format::kText, true, "198.51.100.2\t00-0C-29-0A-0B-FF\t\n"},
       {Format::kCsv, false,
-       "address,mac,vendor\r\n0.0.0.0," + error +
-           ",\r\n198.51.100.2,00-0C-29-0A-0B-FF,\r\n,,\r\n198.51.100.9," +
-           error + ",\r\na\\tb\\\\\\n\\x1B," + error + ",\r\n"},
+       "address,mac,vendor,kind\r\n0.0.0.0," + error +
+           ",,\r\n198.51.100.2,00-0C-29-0A-0B-FF,,universal\r\n,,,\r\n"
+           "198.51.100.9," +
+           error + ",,\r\na\\tb\\\\\\n\\x1B," + error + ",,\r\n"},
       {Format::kJson, false,
-       "{\"address\":\"0.0.0.0\",\"mac\":null,\"vendor\":\"\",\"reason\":"
+       "{\"address\":\"0.0.0.0\",\"mac\":null,\"vendor\":\"\",\"kind\":null,"
+       "\"reason\":"
        "\"not a unicast address\"}\n"
        "{\"address\":\"198.51.100.2\",\"mac\":\"00-0C-29-0A-0B-FF\","
-       "\"vendor\":\"\",\"state\":\"stale\"}\n"
-       "{\"address\":\"\",\"mac\":null,\"vendor\":\"\",\"reason\":"
+       "\"vendor\":\"\",\"kind\":\"universal\",\"state\":\"stale\"}\n"
+       "{\"address\":\"\",\"mac\":null,\"vendor\":\"\",\"kind\":null,"
+       "\"reason\":"
        "\"malformed address\"}\n"
-       "{\"address\":\"198.51.100.9\",\"mac\":null,\"vendor\":\"\",\"reason\":"
+       "{\"address\":\"198.51.100.9\",\"mac\":null,\"vendor\":\"\",\"kind\":"
+       "null,\"reason\":"
        "\"not on a directly connected network (gateway 198.51.100.1)\"}\n"
        "{\"address\":\"a\\u0009b\\\\\\u000a\\u001b\",\"mac\":null,\"vendor\":"
-       "\"\",\"reason\":\"malformed address\"}\n"},
+       "\"\",\"kind\":null,\"reason\":\"malformed address\"}\n"},
   };
   for (const auto& c : cases) {
     options.format = c.format;
