@@ -149,12 +149,13 @@ TEST_F(Lab, CliScansABlockAtOnce) {
   EXPECT_EQ(RunCli("--found 198.51.100.0/24",
                    "ip neigh flush dev nv0 nud reachable; setpriv "
                    "--reuid=65534 --regid=65534 --clear-groups"),
-            "198.51.100.1\t02-00-00-00-00-01\t\n"
+            "198.51.100.1\t02-00-00-00-00-01\t(locally administered)\n"
             "198.51.100.2\t00-0C-29-0A-0B-FF\tTest Vendor\n"
             "198.51.100.3\t00-0C-29-0A-0B-FF\tTest Vendor\n"
             "198.51.100.4\t00-0C-29-0A-0B-FF\tTest Vendor\n"
             "198.51.100.5\t00-0C-29-00-00-05\tTest Vendor\n"
-            "198.51.100.8\t02-AA-BB-CC-DD-02\t\nstatus 1\n");
+            "198.51.100.8\t02-AA-BB-CC-DD-02\t(locally administered)\n"
+            "status 1\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3700ms);
   EXPECT_EQ(HostAPackets() - packets, 3);
 }
