@@ -53,33 +53,6 @@ Message Response(std::uint16_t answers, bool question = true,
 
 constexpr std::uint32_t k198_51_100_7 = 0x076433C6;  // network byte order
 
-TEST(NamesWire, QuestionsAsSent) {
-  EXPECT_EQ(BuildPtrQuery(0xBEEF, k198_51_100_7),
-            Message{}
-                .U16(0xBEEF)
-                .U16(0)
-                .U16(1)
-                .U16(0)
-                .U16(0)
-                .U16(0)
-                .Name({"7", "100", "51", "198", "in-addr", "arpa"})
-                .U16(12)
-                .U16(0x8001)  // IN, a unicast answer asked for
-                .bytes);
-  EXPECT_EQ(BuildNodeStatusRequest(0x1234),
-            Message{}
-                .U16(0x1234)
-                .U16(0)
-                .U16(1)
-                .U16(0)
-                .U16(0)
-                .U16(0)
-                .Name({"CK" + std::string(30, 'A')})
-                .U16(0x21)
-                .U16(1)
-                .bytes);
-}
-
 TEST(NamesWire, PtrAnswers) {
   const std::string longest(63, 'x');  // 4 labels of 63: 255 bytes in all
   const struct {
@@ -96,23 +69,13 @@ TEST(NamesWire, PtrAnswers) {
        "printer.local"},
       {"after an A record, its name pointing into that record's owner",
        Response(2)
-           .Name({"x", "local"})  // at 43, "local" at 45
-           .Fields(1, 4)
-           .Raw("\xC6\x33\x64\x07")
-           .Pointer(12)
-           .Fields(12, 9)
-           .Name({"Pixel-7"})
-           .bytes,
-       "Pixel-7"},
-      {"the same, compressed",
-       Response(2)
            .Name({"x", "local"})
            .Fields(1, 4)
            .Raw("\xC6\x33\x64\x07")
            .Pointer(12)
            .Fields(12, 10)
            .Raw("\x07Pixel-7")
-           .Pointer(45)
+           .Pointer(45)  // "local" in the A record's owner
            .bytes,
        "Pixel-7.local"},
       {"control characters kept as they are",
@@ -138,8 +101,6 @@ TEST(NamesWire, PtrAnswers) {
        ""},
       {"a name pointing at itself",
        Response(1).Pointer(12).Fields(12, 2).Pointer(55).bytes, ""},
-      {"a name pointing forward",
-       Response(1).Pointer(12).Fields(12, 3).Pointer(57).Name({}).bytes, ""},
       // At 55 a label runs up to a pointer back to 55: a loop of labels.
       {"a loop through a label",
        Response(1).Pointer(12).Fields(12, 4).Raw("\x01y").Pointer(55).bytes,
@@ -173,6 +134,15 @@ TEST(NamesWire, PtrAnswers) {
     for (std::size_t size = 0; size < c.message.size(); ++size)
       EXPECT_FALSE(ReadPtrAnswer({c.message.data(), size})) << size;
   }
+  // The question as it is sent, answered: the reverse name's order and the
+  // reader's agree.
+  Message reply{BuildPtrQuery(7, k198_51_100_7)};
+  reply.bytes[2] = 0x84;
+  reply.bytes[7] = 1;
+  const auto answer = reply.Pointer(12).Fields(12, 3).Name({"x"}).bytes;
+  const auto read = ReadPtrAnswer(answer);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->name, "x");
 }
 
 // A node status answer: its name (the wildcard's, compressed in no way), the
@@ -223,8 +193,6 @@ TEST(NamesWire, NodeStatusAnswers) {
       {"a blank name", NodeStatusAnswer(1, {{"", 0x00, false}}).bytes, ""},
       {"a count past the data",
        NodeStatusAnswer(255, {{"HOST", 0x00, false}}, 0).bytes, "HOST"},
-      {"a count of none", NodeStatusAnswer(0, {{"HOST", 0x00, false}}).bytes,
-       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
