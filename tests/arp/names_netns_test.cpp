@@ -2,8 +2,8 @@
 // a network and mount namespace of this process's own: reverse DNS from an
 // /etc/hosts bound over the real one in this namespace only, multicast DNS
 // and NetBIOS from the test's own responders (bench/arp/name_host.py), a
-// host that never answers, a late answer and hostile ones. Documentation
-// addresses only; the resolver's configured DNS servers are unreachable here.
+// host that never answers, a DNS server that never answers, a late answer
+// and hostile ones. Documentation addresses only.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -73,7 +73,9 @@ std::string EnterPrivateLab() {
     return "needs ip (iproute2), nsenter (util-linux) and python3";
   const std::pair<const char*, const char*> files[] = {
       {"/etc/hosts", "127.0.0.1 localhost\n198.51.100.4 files-host\n"},
-      {"/etc/resolv.conf", "nameserver 192.0.2.53\noptions timeout:1\n"},
+      // A DNS server on the link that never answers: getnameinfo blocks
+      // for seconds, and the names come at their deadline all the same.
+      {"/etc/resolv.conf", "nameserver 198.51.100.11\n"},
       {"/etc/nsswitch.conf", "hosts: files dns\n"},
   };
   for (const auto& [target, text] : files) {
