@@ -163,4 +163,16 @@ std::optional<TableError> LoadTable(
 // The vendor name for a hardware address text from OUIList.
 std::u16string FindVendor(const std::u16string& mac);
 
+// Who gave a hardware address out, from the bits of its first byte: a group
+// address (the lowest bit: multicast, broadcast) belongs to no one card; a
+// locally administered one (the next bit) was made up by its system, as
+// randomised Wi-Fi, virtual machine and container addresses are; any other
+// the IEEE assigned. An address whose prefix the table lists (listed) counts
+// as assigned even with the local bit, as a few early registry records carry
+// it (02-60-8C); a group address stays one, listed or not.
+enum class AddressKind : std::uint8_t { kUniversal, kLocal, kGroup };
+AddressKind KindOf(std::u16string_view mac, bool listed);
+// "universal", "local" or "group".
+const char* KindText(AddressKind kind);
+
 }  // namespace norvane

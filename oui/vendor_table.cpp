@@ -537,6 +537,32 @@ std::u16string FindVendor(const std::u16string& mac) {
   return OUIList.Find(mac);
 }
 
+AddressKind KindOf(std::u16string_view mac, bool listed) {
+  const auto digit = [](char16_t c) -> int {
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    return -1;
+  };
+  // The first byte's low bits are its second digit's.
+  const int low = mac.size() >= 2 && digit(mac[0]) >= 0 ? digit(mac[1]) : -1;
+  if (low < 0) return AddressKind::kUniversal;
+  if (low & 1) return AddressKind::kGroup;
+  return low & 2 && !listed ? AddressKind::kLocal : AddressKind::kUniversal;
+}
+
+const char* KindText(AddressKind kind) {
+  switch (kind) {
+    case AddressKind::kLocal:
+      return "local";
+    case AddressKind::kGroup:
+      return "group";
+    case AddressKind::kUniversal:
+      break;
+  }
+  return "universal";
+}
+
 #ifdef _WIN32
 
 std::filesystem::path ProgramDirectory() {

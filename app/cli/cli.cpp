@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -270,6 +271,15 @@ std::string Why(const QueryResult& result) {
   return why;
 }
 
+// The text form's vendor column: the table's name, else what kind of address
+// has none.
+std::string VendorColumn(const std::string& vendor, AddressKind kind) {
+  if (!vendor.empty()) return Escape(vendor);
+  if (kind == AddressKind::kLocal) return "(locally administered)";
+  if (kind == AddressKind::kGroup) return "(group address)";
+  return {};
+}
+
 // Writes text whole; false when the output refuses it.
 bool Write(std::FILE* out, const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
@@ -429,6 +439,8 @@ std::variant<Options, std::string> ParseArguments(
       large = true;
     } else if (name == "--vendor") {
       options.vendor = true;
+    } else if (name == "-n" || name == "--names") {
+      options.names = true;
     } else if (name == "-f" || name == "--file") {
       if (!take_value()) return "option '" + name + "' needs a file name";
       sources.emplace_back(true, value);
@@ -485,7 +497,7 @@ std::variant<Options, std::string> ParseArguments(
 }
 
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
-         const AddressPlatform& platform) {
+         const AddressPlatform& platform, NameLookupsMaker names) {
   const std::uint64_t total = options.targets.size();
   std::atomic<bool> stop{false};
   ResolveOptions resolve = options.resolve;
@@ -493,7 +505,8 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   // The slice being resolved: its texts, and the answers not yet written.
   std::vector<std::string> slice;
   std::vector<std::optional<QueryResult>> results;
-  std::size_t written = 0;  // in the slice
+  std::vector<std::optional<HostName>> host_names;  // known, or not asked for
+  std::size_t written = 0;                          // in the slice
   std::uint64_t done = 0, found = 0;
   bool failed = false, unwritable = false;
   int write_error = 0;
@@ -502,7 +515,8 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   // Lines for the same terminal first take the progress away.
   const bool shared_terminal = progress && isatty(fileno(out));
 
-  const auto emit = [&](std::size_t i, const QueryResult& result) {
+  const auto emit = [&](std::size_t i, const QueryResult& result,
+                        const HostName& name) {
     const std::string& address = slice[i];
     const bool resolved = !result.mac.empty();
     failed |= !resolved;
@@ -516,19 +530,31 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     const std::string mac = ToUtf8(column);
     // A failed line's column is the error text: no maker to look up.
     const std::string vendor = resolved ? ToUtf8(FindVendor(column)) : "";
+    const AddressKind kind = KindOf(result.mac, !vendor.empty());
+    if (resolved && kind == AddressKind::kGroup && options.verbose) {
+      std::fprintf(err, "norvane-cli: %s: answered with a group address, %s\n",
+                   Escape(address).c_str(), mac.c_str());
+    }
     std::string line;
     switch (options.format) {
       case Format::kText:
-        line = Escape(address) + '\t' + mac + '\t' + Escape(vendor) + '\n';
+        line = Escape(address) + '\t' + mac + '\t' +
+               (resolved ? VendorColumn(vendor, kind) : Escape(vendor));
+        if (options.names) line += '\t' + Escape(name.text);
+        line += '\n';
         break;
       case Format::kCsv:
         line = CsvField(Escape(address)) + ',' + CsvField(mac) + ',' +
-               CsvField(Escape(vendor)) + "\r\n";
+               CsvField(Escape(vendor)) + ',' +
+               (resolved ? KindText(kind) : "");
+        if (options.names) line += ',' + CsvField(Escape(name.text));
+        line += "\r\n";
         break;
       case Format::kJson:
         line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address))) +
                ",\"mac\":" + (resolved ? JsonString(mac) : "null") +
-               ",\"vendor\":" + JsonString(vendor);
+               ",\"vendor\":" + JsonString(vendor) +
+               ",\"kind\":" + (resolved ? JsonString(KindText(kind)) : "null");
         if (resolved) {
           line += ",\"state\":";
           line += result.source == Source::kUnknown
@@ -536,6 +562,12 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
                       : JsonString(SourceText(result.source));
         } else {
           line += ",\"reason\":" + JsonString(Why(result));
+        }
+        if (options.names) {
+          const bool named = !name.text.empty();
+          line += ",\"name\":" + (named ? JsonString(name.text) : "null") +
+                  ",\"name_source\":" +
+                  (named ? JsonString(NameSourceText(name.source)) : "null");
         }
         line += "}\n";
         break;
@@ -550,14 +582,28 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
       stop = true;  // no probe more for lines nobody can read
     }
   };
+  // A line goes once its answer and, with -n, its name are known.
+  const auto flush = [&] {
+    for (; written < slice.size() && results[written] && host_names[written];
+         ++written) {
+      emit(written, *results[written], *host_names[written]);
+      results[written].reset();
+    }
+  };
+  // The name lookups' thread and the resolver take turns through lock.
+  std::mutex lock;
+  std::unique_ptr<NameLookups> lookups;
   const auto finish = [&](std::size_t i, const QueryResult& result) {
+    const std::lock_guard<std::mutex> held(lock);
     results[i] = result;
     ++done;
     if (!result.mac.empty()) ++found;
-    for (; written < slice.size() && results[written]; ++written) {
-      emit(written, *results[written]);
-      results[written].reset();
+    if (lookups && !result.mac.empty() && !unwritable) {
+      lookups->Look(i, platform.parse(DecodeSystemText(slice[i])));
+    } else {
+      host_names[i] = HostName();
     }
+    flush();
     const auto now = std::chrono::steady_clock::now();
     if (progress && done < total &&
         now - last_progress >= std::chrono::milliseconds(100)) {
@@ -571,13 +617,25 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     }
   };
 
-  if (options.format == Format::kCsv && !Write(out, "address,mac,vendor\r\n")) {
+  if (options.names) {
+    NameOptions name_options;
+    name_options.rate = options.resolve.rate;
+    lookups = names(name_options, [&](std::size_t i, const HostName& name) {
+      const std::lock_guard<std::mutex> held(lock);
+      host_names[i] = name;
+      flush();
+    });
+  }
+  if (options.format == Format::kCsv &&
+      !Write(out, options.names ? "address,mac,vendor,kind,name\r\n"
+                                : "address,mac,vendor,kind\r\n")) {
     unwritable = true;
     write_error = errno;
   }
   for (std::uint64_t from = 0; from < total && !unwritable; from += kSlice) {
     slice = options.targets.Texts(from, kSlice);
     results.assign(slice.size(), std::nullopt);
+    host_names.assign(slice.size(), std::nullopt);
     written = 0;
     std::vector<std::u16string> texts;
     std::vector<std::size_t> positions;  // of the texts in the slice
@@ -604,7 +662,9 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
           finish(positions[index], result);
         },
         platform);
+    if (lookups) lookups->Finish();
   }
+  lookups.reset();
   if (progress_shown) std::fputs("\r\033[K", err);
   if (unwritable || std::fflush(out) != 0 || std::ferror(out)) {
     std::fprintf(
@@ -617,6 +677,11 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
 
 int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err) {
   int status = 0;
+  if (options.format == Format::kCsv && !Write(out, "mac,vendor,kind\r\n")) {
+    std::fprintf(err, "norvane-cli: cannot write the output: %s\n",
+                 std::strerror(errno));
+    return 2;
+  }
   for (const std::string& text :
        options.targets.Texts(0, options.targets.entries())) {
     const std::u16string mac = NormalizeMac(text);
@@ -626,9 +691,25 @@ int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err) {
       status = 1;
       continue;
     }
-    const std::u16string vendor = FindVendor(mac);
+    const std::string vendor = ToUtf8(FindVendor(mac));
     if (vendor.empty()) status = 1;
-    if (!Write(out, ToUtf8(mac) + '\t' + Escape(ToUtf8(vendor)) + '\n')) {
+    const AddressKind kind = KindOf(mac, !vendor.empty());
+    std::string line;
+    switch (options.format) {
+      case Format::kText:
+        line = ToUtf8(mac) + '\t' + VendorColumn(vendor, kind) + '\n';
+        break;
+      case Format::kCsv:
+        line = ToUtf8(mac) + ',' + CsvField(Escape(vendor)) + ',' +
+               KindText(kind) + "\r\n";
+        break;
+      case Format::kJson:
+        line = "{\"mac\":" + JsonString(ToUtf8(mac)) +
+               ",\"vendor\":" + JsonString(vendor) +
+               ",\"kind\":" + JsonString(KindText(kind)) + "}\n";
+        break;
+    }
+    if (!Write(out, line)) {
       std::fprintf(err, "norvane-cli: cannot write the output: %s\n",
                    std::strerror(errno));
       return 2;

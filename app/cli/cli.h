@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mac.h"
+#include "names.h"
 
 namespace norvane::cli {
 
@@ -55,6 +56,7 @@ struct Options {
   bool found_only = false;  // --found
   bool verbose = false;     // -v: reasons on standard error
   bool vendor = false;      // --vendor: targets are hardware addresses
+  bool names = false;       // -n: each resolved host's name too
   bool help = false;
   bool version = false;
   ResolveOptions resolve;
@@ -89,15 +91,17 @@ std::string Escape(std::string_view text);
 std::u16string NormalizeMac(std::string_view text);
 
 // Queries every target and writes one line each, in order, each as soon as
-// the lines before it are known; progress goes to err when progress is set.
-// The targets are resolved kSlice at a time.
+// the lines before it are known (with -n, its name too, from names);
+// progress goes to err when progress is set. The targets are resolved
+// kSlice at a time.
 // Returns the exit status: 0 all resolved, 1 any not, 2 output unwritable.
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
-         const AddressPlatform& platform = SystemPlatform());
+         const AddressPlatform& platform = SystemPlatform(),
+         NameLookupsMaker names = SystemNameLookups);
 
-// Looks up the vendor of every target (a hardware address) in the loaded
-// table. Returns 0 when each had a vendor, 1 when any had none or was
-// malformed, 2 when the output could not be written.
+// Looks up the vendor and kind of every target (a hardware address) in the
+// loaded table, in options.format. Returns 0 when each had a vendor, 1 when any
+// had none or was malformed, 2 when the output could not be written.
 int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err);
 
 }  // namespace norvane::cli

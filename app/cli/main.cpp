@@ -1,6 +1,7 @@
 // norvane-cli: for each IPv4 address, block or range on the command line, one
 // line with the address, a tab, its hardware address (or the error text), a
-// tab and the vendor of its network card from oui.ieee beside this program.
+// tab and the vendor of its network card from oui.ieee beside this program
+// (with -n, a tab and the host's name).
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -32,8 +33,10 @@ constexpr char kUsage[] =
     "Finds the hardware address of each IPv4 ADDRESS on the local network and\n"
     "the maker of its network card, and prints one line per address, in the\n"
     "order given: the address, a tab, the hardware address or the error text,\n"
-    "a tab, and the vendor name (empty when unknown). The vendor table\n"
-    "oui.ieee is read from the directory of this program.\n"
+    "a tab, and the vendor name (empty when unknown; \"(locally "
+    "administered)\"\n"
+    "or \"(group address)\" for such an address of no listed maker). The\n"
+    "vendor table oui.ieee is read from the directory of this program.\n"
     "\n"
     "ADDRESS is an IPv4 address, a block (198.51.100.0/24, without its "
     "network\n"
@@ -50,11 +53,17 @@ constexpr char kUsage[] =
     "      --large        allow a block or range larger than a /16\n"
     "      --found        print only the addresses that were resolved\n"
     "      --json         one JSON object a line: address, mac (null when not\n"
-    "                     resolved), vendor, and the neighbour state the "
-    "answer\n"
-    "                     came from or the reason it failed\n"
+    "                     resolved), vendor, kind (universal, local or "
+    "group),\n"
+    "                     and the neighbour state the answer came from or the\n"
+    "                     reason it failed\n"
     "      --csv          comma-separated values with a header line\n"
-    "  -v, --verbose      say on standard error why each address failed\n"
+    "  -n, --names        also each resolved host's name, from reverse DNS,\n"
+    "                     multicast DNS or NetBIOS (the first found in that\n"
+    "                     order), asked at once, about a second at most;\n"
+    "                     JSON adds name and name_source, CSV a name column\n"
+    "  -v, --verbose      say on standard error why each address failed, and\n"
+    "                     which answered with a group address\n"
     "      --timeout SEC  wait at most SEC seconds for each answer\n"
     "                     (default: the kernel's own resolution time)\n"
     "      --rate N       send at most N resolution requests a second\n"
@@ -65,9 +74,10 @@ constexpr char kUsage[] =
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
-    "Tabs, line breaks and other control characters in an address or vendor\n"
-    "are written as escapes (\\t, \\n, \\xHH, \\uXXXX) in the text and CSV\n"
-    "forms; CSV fields that a spreadsheet would run start with a quote (').\n"
+    "Tabs, line breaks and other control characters in an address, vendor or\n"
+    "name are written as escapes (\\t, \\n, \\xHH, \\uXXXX) in the text and\n"
+    "CSV forms; CSV fields that a spreadsheet would run start with a quote "
+    "(').\n"
     "On a terminal, a long run shows its progress on standard error.\n"
     "\n"
     "Exit status: 0 when every address was resolved (with --vendor: every\n"

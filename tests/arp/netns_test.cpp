@@ -151,12 +151,13 @@ TEST_F(Lab, CliScansABlockAtOnce) {
   EXPECT_EQ(RunCli("--found 198.51.100.0/24",
                    "ip neigh flush dev nv0 nud reachable; setpriv "
                    "--reuid=65534 --regid=65534 --clear-groups"),
-            "198.51.100.1\t02-00-00-00-00-01\t\n"
+            "198.51.100.1\t02-00-00-00-00-01\t(locally administered)\n"
             "198.51.100.2\t00-0C-29-0A-0B-FF\tTest Vendor\n"
             "198.51.100.3\t00-0C-29-0A-0B-FF\tTest Vendor\n"
             "198.51.100.4\t00-0C-29-0A-0B-FF\tTest Vendor\n"
             "198.51.100.5\t00-0C-29-00-00-05\tTest Vendor\n"
-            "198.51.100.8\t02-AA-BB-CC-DD-02\t\nstatus 1\n");
+            "198.51.100.8\t02-AA-BB-CC-DD-02\t(locally administered)\n"
+            "status 1\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
   EXPECT_EQ(HostAPackets() - packets, 3);
 }
@@ -196,7 +197,7 @@ TEST_F(Lab, CliWithClosedStandardStreams) {
   EXPECT_EQ(RunCli("198.51.100.9 2>&1 >&-"), unwritable);
   EXPECT_EQ(RunCli("--version 2>&1 >&-"), unwritable);
   EXPECT_EQ(RunCli("-v 198.51.100.9 0.0.0.0 2>&-"),
-            "198.51.100.9\t02-AA-BB-CC-DD-09\t\n"
+            "198.51.100.9\t02-AA-BB-CC-DD-09\t(locally administered)\n"
             "0.0.0.0\tError: Gagal memanggil SendARP()\t\nstatus 1\n");
   EXPECT_EQ(RunCli("-f - 2>&1 <&-"),
             "norvane-cli: cannot read '-'\nTry 'norvane-cli --help' for more "
