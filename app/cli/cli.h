@@ -52,7 +52,7 @@ class Targets {
 struct Options {
   Targets targets;
   Format format = Format::kText;
-  bool found_only = false;  // --found
+  bool found_only = false;  // --found: status 0 when any was found
   bool verbose = false;     // -v: reasons on standard error
   bool vendor = false;      // --vendor: targets are hardware addresses
   bool help = false;
@@ -70,10 +70,15 @@ inline constexpr std::size_t kLongestLine = 256;
 // time, so its memory stays bounded however large the block.
 inline constexpr std::size_t kSlice = 65536;
 
-// Reads the arguments (without the program's name); "-f -" reads input.
-// Returns the options, or the message for a usage error.
+// Where -l and -I find the machine's interfaces.
+using InterfaceSource = std::vector<LocalInterface> (*)();
+
+// Reads the arguments (without the program's name); "-f -" reads input, -l
+// and -I ask interfaces. Returns the options, or the message for a usage
+// error.
 std::variant<Options, std::string> ParseArguments(
-    const std::vector<std::string>& arguments, std::FILE* input);
+    const std::vector<std::string>& arguments, std::FILE* input,
+    InterfaceSource interfaces = LocalInterfaces);
 
 // Text with control characters and backslashes written as escapes (\t, \n,
 // \r, \\, \xHH, \u0080..\u009F), so that a value holds one column of one
@@ -88,7 +93,8 @@ std::u16string NormalizeMac(std::string_view text);
 // Queries every target and writes one line each, in order, each as soon as
 // the lines before it are known; progress goes to err when progress is set.
 // The targets are resolved kSlice at a time.
-// Returns the exit status: 0 all resolved, 1 any not, 2 output unwritable.
+// Returns the exit status: 0 all resolved (with --found: any), 1 any not
+// (with --found: none), 2 output unwritable.
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform = SystemPlatform());
 

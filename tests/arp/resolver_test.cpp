@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "read_file.h"
 #include "resolver.h"
@@ -122,6 +123,43 @@ TEST(Netlink, NeighbourInEachState) {
                     ifindex),
               Verdict::kUnusable);
   }
+}
+
+// Dumps recorded in a namespace: lo; nv0p, down, 192.0.2.129/25; nv0, up,
+// 198.51.100.1/24 and 203.0.113.1/26; nv1p, down; nv1, up but NOARP,
+// 192.0.2.1/24.
+TEST(Netlink, InterfacesFromDumps) {
+  const auto link_dump = Recorded("dump-link");
+  const auto address_dump = Recorded("dump-address");
+  std::vector<Link> links;
+  std::vector<InterfaceAddress> addresses;
+  ASSERT_EQ(ParseLinkDump(link_dump, 8, kPort, links), DumpPart::kDone);
+  ASSERT_EQ(ParseAddressDump(address_dump, 9, kPort, addresses),
+            DumpPart::kDone);
+  std::vector<std::tuple<std::string, bool, std::vector<std::uint32_t>>> got;
+  for (const LocalInterface& interface : Interfaces(links, addresses)) {
+    std::vector<std::uint32_t> networks;
+    for (const auto& network : interface.networks) {
+      networks.push_back(network.address);
+      networks.push_back(network.prefix);
+    }
+    got.emplace_back(interface.name, interface.scannable, networks);
+  }
+  EXPECT_EQ(got, (decltype(got){
+                     {"lo", false, {0x7F000001, 8}},
+                     {"nv0p", false, {0xC0000281, 25}},
+                     {"nv0", true, {0xC6336401, 24, 0xCB007101, 26}},
+                     {"nv1p", false, {}},
+                     {"nv1", false, {0xC0000201, 24}},
+                 }));
+
+  // Another request's dump, and one cut short: nothing taken for the whole.
+  links.clear();
+  EXPECT_EQ(ParseLinkDump(link_dump, 9, kPort, links), DumpPart::kError);
+  const std::span<const std::uint8_t> cut(address_dump.data(),
+                                          address_dump.size() - 20);
+  EXPECT_EQ(ParseAddressDump(cut, 9, kPort, addresses), DumpPart::kMore);
+  EXPECT_EQ(ParseAddressDump({}, 9, kPort, addresses), DumpPart::kError);
 }
 
 TEST(Netlink, WaitingStaysWellBelowTheThresholds) {
