@@ -80,7 +80,7 @@ struct ResolveOptions {
   const std::atomic<bool>* stop = nullptr;
   // When not empty, only addresses reached through the interface of this
   // name are asked for; the others end as kOtherInterface.
-  std::string interface;
+  std::string interface_name;
   // Called once in a run, with the number of entries, when the room in the
   // kernel's neighbour table rather than the rate holds the probes back.
   std::function<void(std::size_t)> table_sets_pace;

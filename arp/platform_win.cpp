@@ -101,12 +101,12 @@ Resolution ResolveOne(std::uint32_t address) {
 
 void ResolveAddresses(std::span<const std::uint32_t> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
-  if (options.interface.empty()) {
+  if (options.interface_name.empty()) {
     RunPooled(addresses, options, ResolveOne, done);
     return;
   }
   // Only the addresses the system would reach through the chosen adapter.
-  const std::optional<DWORD> chosen = AdapterIndex(options.interface);
+  const std::optional<DWORD> chosen = AdapterIndex(options.interface_name);
   RunPooled(
       addresses, options,
       [&](std::uint32_t address) {
@@ -130,16 +130,16 @@ std::vector<LocalInterface> LocalInterfaces() {
   const auto buffer = Adapters();
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
        adapter; adapter = adapter->Next) {
-    LocalInterface& interface = interfaces.emplace_back();
-    interface.name = AdapterName(*adapter);
+    LocalInterface& entry = interfaces.emplace_back();
+    entry.name = AdapterName(*adapter);
     // Up, with a hardware address, and neither loopback, a dial-up link nor
     // a tunnel.
-    interface.scannable = adapter->OperStatus == IfOperStatusUp &&
-                          adapter->IfType != IF_TYPE_SOFTWARE_LOOPBACK &&
-                          adapter->IfType != IF_TYPE_PPP &&
-                          adapter->IfType != IF_TYPE_TUNNEL &&
-                          adapter->PhysicalAddressLength > 0 &&
-                          adapter->PhysicalAddressLength <= 6;
+    entry.scannable = adapter->OperStatus == IfOperStatusUp &&
+                      adapter->IfType != IF_TYPE_SOFTWARE_LOOPBACK &&
+                      adapter->IfType != IF_TYPE_PPP &&
+                      adapter->IfType != IF_TYPE_TUNNEL &&
+                      adapter->PhysicalAddressLength > 0 &&
+                      adapter->PhysicalAddressLength <= 6;
     for (auto* unicast = adapter->FirstUnicastAddress; unicast;
          unicast = unicast->Next) {
       const SOCKADDR* address = unicast->Address.lpSockaddr;
@@ -148,7 +148,7 @@ std::vector<LocalInterface> LocalInterfaces() {
         continue;
       }
       const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
-      interface.networks.push_back(
+      entry.networks.push_back(
           {ntohl(ipv4->sin_addr.s_addr), unicast->OnLinkPrefixLength});
     }
   }

@@ -309,7 +309,7 @@ class Run {
   }
 
   bool OnChosenInterface(const std::string& name) const {
-    return options_.interface.empty() || options_.interface == name;
+    return options_.interface_name.empty() || options_.interface_name == name;
   }
 
   const LinkFacts& Facts(std::uint32_t index) {

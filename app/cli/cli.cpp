@@ -123,12 +123,12 @@ enum class SourceKind { kArgument, kList, kLocal };
 std::string AddLocalNetworks(const std::vector<LocalInterface>& interfaces,
                              const std::string& chosen, bool large,
                              Targets& targets) {
-  for (const LocalInterface& interface : interfaces) {
-    if (!interface.scannable || (!chosen.empty() && interface.name != chosen)) {
+  for (const LocalInterface& entry : interfaces) {
+    if (!entry.scannable || (!chosen.empty() && entry.name != chosen)) {
       continue;
     }
     std::vector<std::string> blocks;
-    for (const AttachedNetwork& network : interface.networks) {
+    for (const AttachedNetwork& network : entry.networks) {
       if (network.prefix > 32) continue;
       const std::uint32_t mask =
           network.prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - network.prefix);
@@ -137,7 +137,7 @@ std::string AddLocalNetworks(const std::vector<LocalInterface>& interfaces,
       if (std::ranges::find(blocks, block) != blocks.end()) continue;
       blocks.push_back(block);
       if (std::string error = Expand(block, large, targets); !error.empty()) {
-        return "interface " + Quoted(interface.name) + ": " + error;
+        return "interface " + Quoted(entry.name) + ": " + error;
       }
     }
   }
@@ -390,7 +390,7 @@ std::variant<Options, std::string> ParseArguments(
       if (!take_value() || value.empty()) {
         return "option '" + name + "' needs an interface name";
       }
-      options.resolve.interface = value;
+      options.resolve.interface_name = value;
       chosen = true;
     } else if (name == "--timeout") {
       if (!take_value()) return "option '--timeout' needs a number of seconds";
@@ -421,23 +421,23 @@ std::variant<Options, std::string> ParseArguments(
   if (chosen || scans_local) {
     local = interfaces();
     if (chosen && std::ranges::none_of(local, [&](const LocalInterface& l) {
-          return l.name == options.resolve.interface;
+          return l.name == options.resolve.interface_name;
         })) {
-      return "no interface " + Quoted(options.resolve.interface);
+      return "no interface " + Quoted(options.resolve.interface_name);
     }
   }
   for (const auto& [kind, text] : sources) {
     std::vector<std::string> lines;
     if (kind == SourceKind::kLocal) {
       const std::uint64_t before = options.targets.size();
-      if (std::string error = AddLocalNetworks(local, options.resolve.interface,
-                                               large, options.targets);
+      if (std::string error = AddLocalNetworks(
+              local, options.resolve.interface_name, large, options.targets);
           !error.empty()) {
         return error;
       }
       if (options.targets.size() == before) {
         return chosen ? "no IPv4 network to scan on interface " +
-                            Quoted(options.resolve.interface)
+                            Quoted(options.resolve.interface_name)
                       : "no IPv4 network to scan: no interface that is up "
                         "and does ARP has an address";
       }

@@ -142,7 +142,7 @@ TEST(Cli, LocalNetworks) {
   }
   EXPECT_EQ(std::get<Options>(ParseArguments({"-I", "eth0", "198.51.100.9"},
                                              stdin, FakeInterfaces))
-                .resolve.interface,
+                .resolve.interface_name,
             "eth0");
   // Without a target the message says how to scan the local networks.
   EXPECT_NE(std::get<std::string>(ParseArguments({}, stdin)).find("-l"),
