@@ -8,7 +8,8 @@
 #
 #   bench/arp/scan.sh [BUILD_DIR]     (default: build/release)
 #
-# RUNS sets the runs per case (default 3). For each case: the median time,
+# RUNS sets the runs per case (default 3), SIZES the block sizes (default
+# "254 1022 4094"). For each case: the median time,
 # the live hosts found of those in the block (the fewest of the runs), the
 # ARP frames on the link per address (requests and replies, the kernel's
 # late probes included; median), the peak memory of the process (largest)
@@ -41,7 +42,7 @@ build=${1:-build/release}
 cli=$(realpath "$build/bin/norvane-cli")
 [ -x "$cli" ] || { echo "bench/arp: $cli not built" >&2; exit 1; }
 runs=${RUNS:-3}
-sizes="254 1022 4094"
+sizes=${SIZES:-254 1022 4094}
 [ -z "${LARGE:-}" ] || sizes="$sizes 65534"
 
 # norvane-cli beside a table of its own, readable by nobody.
@@ -103,7 +104,7 @@ frames() {
 # the run that caused them.
 settle() {
   for _ in $(seq 100); do
-    ip neigh show nud incomplete | grep -q . || return 0
+    [ -n "$(ip neigh show nud incomplete)" ] || return 0
     sleep 0.1
   done
 }
@@ -148,14 +149,15 @@ measure() {
       grep -cxF -f "$folder/present" || true)
     echo "$start $end $found $(($(frames) - f0)) $n $(tail -1 "$folder/memory")" \
       "$(sort -n "$folder/held" | tail -1)"
-  done | awk -v present="$(wc -l <"$folder/present")" '
-    { t[NR] = $2 - $1; if (NR == 1 || $3 < found) found = $3
-      fr[NR] = $4 / $5; if ($6 > mem) mem = $6; if ($7 > held) held = $7 }
-    END {
-      n = asort(t); m = asort(fr)
-      printf "%.2f s|%d/%d|%.2f|%.1f MiB|%d\n", t[int((n + 1) / 2)], found, present,
-        fr[int((m + 1) / 2)], mem / 1024, held
-    }'
+  done >"$folder/runs"
+  local median='{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'
+  local time found frames
+  time=$(awk '{ printf "%.2f\n", $2 - $1 }' "$folder/runs" | sort -n | awk "$median")
+  frames=$(awk '{ printf "%.2f\n", $4 / $5 }' "$folder/runs" | sort -n | awk "$median")
+  found=$(awk '{ print $3 }' "$folder/runs" | sort -n | head -1)
+  printf '%s s|%s/%s|%s|%.1f MiB|%s\n' "$time" "$found" "$(wc -l <"$folder/present")" \
+    "$frames" "$(awk '{ print $6 / 1024 }' "$folder/runs" | sort -n | tail -1)" \
+    "$(awk '{ print $7 + 0 }' "$folder/runs" | sort -n | tail -1)"
 }
 
 ours() { echo "$nobody $folder/norvane-cli --found --large $(block "$1")"; }
