@@ -60,6 +60,10 @@ const char* ReasonText(Reason reason) {
       return "no route";
     case Reason::kBadAnswer:
       return "no usable hardware address in the answer";
+    case Reason::kTableFull:
+      return "no room in the neighbour table within the deadline";
+    case Reason::kOtherInterface:
+      return "not on the interface asked for";
     case Reason::kSystem:
       break;
   }

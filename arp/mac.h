@@ -27,14 +27,16 @@ using HardwareBuffer = std::array<std::uint8_t, 6>;
 // Why a query failed.
 enum class Reason : std::uint8_t {
   kNone,
-  kMalformed,   // the text is not an address
-  kNotUnicast,  // 0.0.0.0/8, loopback, multicast, broadcast
-  kOffLink,     // not on a directly connected network
-  kNoArp,       // the interface does no ARP
-  kNoReply,     // nobody answered within the deadline
-  kNoRoute,     // no route to the address
-  kBadAnswer,   // the answer holds no usable hardware address
-  kSystem,      // the platform's call itself failed
+  kMalformed,       // the text is not an address
+  kNotUnicast,      // 0.0.0.0/8, loopback, multicast, broadcast
+  kOffLink,         // not on a directly connected network
+  kNoArp,           // the interface does no ARP
+  kNoReply,         // nobody answered within the deadline
+  kNoRoute,         // no route to the address
+  kBadAnswer,       // the answer holds no usable hardware address
+  kTableFull,       // the neighbour table had no room until the deadline
+  kOtherInterface,  // not reached through the interface the run is limited to
+  kSystem,          // the platform's call itself failed
 };
 
 // The reason in words, for people and for scripts.
@@ -76,6 +78,12 @@ struct ResolveOptions {
   // Once this holds true, the addresses not yet asked for end at once,
   // unasked (kSystem): the caller has no use for them any more.
   const std::atomic<bool>* stop = nullptr;
+  // When not empty, only addresses reached through the interface of this
+  // name are asked for; the others end as kOtherInterface.
+  std::string interface_name;
+  // Called once in a run, with the number of entries, when the room in the
+  // kernel's neighbour table rather than the rate holds the probes back.
+  std::function<void(std::size_t)> table_sets_pace;
 };
 
 // Called once for each address of a run, with its position in the run.
@@ -111,6 +119,25 @@ void ResolveEach(std::span<const std::uint32_t> addresses,
 // The platform's own parser and resolver (rtnetlink on Linux, SendARP on
 // Windows).
 const AddressPlatform& SystemPlatform();
+
+// An IPv4 network directly attached to an interface: one of its addresses
+// (host byte order) and the prefix length.
+struct AttachedNetwork {
+  std::uint32_t address = 0;
+  unsigned prefix = 32;
+};
+
+// An interface as a scan of the local networks sees it.
+struct LocalInterface {
+  std::string name;
+  // Up, and it does ARP: not loopback, point-to-point or NOARP.
+  bool scannable = false;
+  std::vector<AttachedNetwork> networks;  // in the system's order
+};
+
+// The machine's interfaces in the system's order; empty when they cannot
+// be read.
+std::vector<LocalInterface> LocalInterfaces();
 
 // The outcome of one query.
 struct QueryResult {

@@ -1,6 +1,7 @@
 #include "netlink.h"
 
 #include <libmnl/libmnl.h>
+#include <linux/if_addr.h>
 #include <linux/if_link.h>
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
@@ -134,6 +135,62 @@ int ReadLink(const nlmsghdr* nlh, void* data) {
   return MNL_CB_STOP;
 }
 
+int AddLink(const nlmsghdr* nlh, void* data) {
+  std::optional<Link> link;
+  ReadLink(nlh, &link);
+  if (link) static_cast<std::vector<Link>*>(data)->push_back(std::move(*link));
+  return MNL_CB_OK;
+}
+
+int AddAddress(const nlmsghdr* nlh, void* data) {
+  if (nlh->nlmsg_type != RTM_NEWADDR ||
+      mnl_nlmsg_get_payload_len(nlh) < sizeof(ifaddrmsg)) {
+    return MNL_CB_OK;
+  }
+  const auto* header =
+      static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
+  if (header->ifa_family != AF_INET || header->ifa_prefixlen > 32) {
+    return MNL_CB_OK;
+  }
+  InterfaceAddress address;
+  address.ifindex = static_cast<std::int32_t>(header->ifa_index);
+  address.prefix = header->ifa_prefixlen;
+  // IFA_LOCAL is the interface's own address; IFA_ADDRESS is the peer's on
+  // a point-to-point link and the same as IFA_LOCAL elsewhere.
+  bool local = false, any = false;
+  ForEachAttribute(nlh, sizeof(ifaddrmsg), [&](const nlattr* attr) {
+    const auto type = mnl_attr_get_type(attr);
+    if ((type != IFA_LOCAL && type != IFA_ADDRESS) ||
+        mnl_attr_validate(attr, MNL_TYPE_U32) != 0 ||
+        (type == IFA_ADDRESS && local)) {
+      return;
+    }
+    address.address = mnl_attr_get_u32(attr);
+    local |= type == IFA_LOCAL;
+    any = true;
+  });
+  if (any) {
+    static_cast<std::vector<InterfaceAddress>*>(data)->push_back(address);
+  }
+  return MNL_CB_OK;
+}
+
+template <typename Item>
+DumpPart ParseDump(std::span<const std::uint8_t> datagram, std::uint32_t seq,
+                   std::uint32_t portid, mnl_cb_t reader,
+                   std::vector<Item>& items) {
+  const AlignedCopy copy(datagram);
+  if (copy.size() == 0) return DumpPart::kError;
+  switch (mnl_cb_run(copy.data(), copy.size(), seq, portid, reader, &items)) {
+    case MNL_CB_STOP:
+      return DumpPart::kDone;
+    case MNL_CB_ERROR:
+      return DumpPart::kError;
+    default:
+      return DumpPart::kMore;
+  }
+}
+
 std::optional<Neighbour> ReadNeighbour(const nlmsghdr* nlh) {
   if ((nlh->nlmsg_type != RTM_NEWNEIGH && nlh->nlmsg_type != RTM_DELNEIGH) ||
       mnl_nlmsg_get_payload_len(nlh) < sizeof(ndmsg)) {
@@ -205,6 +262,40 @@ std::optional<Neighbour> ParseNeighbourReply(
     std::span<const std::uint8_t> datagram, std::uint32_t seq,
     std::uint32_t portid) {
   return ParseReply<Neighbour>(datagram, seq, portid, ReadNeighbourReply);
+}
+
+DumpPart ParseLinkDump(std::span<const std::uint8_t> datagram,
+                       std::uint32_t seq, std::uint32_t portid,
+                       std::vector<Link>& links) {
+  return ParseDump(datagram, seq, portid, AddLink, links);
+}
+
+DumpPart ParseAddressDump(std::span<const std::uint8_t> datagram,
+                          std::uint32_t seq, std::uint32_t portid,
+                          std::vector<InterfaceAddress>& addresses) {
+  return ParseDump(datagram, seq, portid, AddAddress, addresses);
+}
+
+std::vector<LocalInterface> Interfaces(
+    const std::vector<Link>& links,
+    const std::vector<InterfaceAddress>& addresses) {
+  std::vector<LocalInterface> interfaces;
+  for (const Link& link : links) {
+    LocalInterface& interface = interfaces.emplace_back();
+    interface.name = link.name;
+    interface.scannable =
+        (link.flags & IFF_UP) && RefuseLink(link) == Reason::kNone;
+    for (const InterfaceAddress& address : addresses) {
+      if (address.ifindex != link.index) continue;
+      std::uint8_t bytes[4];
+      std::memcpy(bytes, &address.address, sizeof bytes);
+      interface.networks.push_back({std::uint32_t{bytes[0]} << 24 |
+                                        std::uint32_t{bytes[1]} << 16 |
+                                        std::uint32_t{bytes[2]} << 8 | bytes[3],
+                                    address.prefix});
+    }
+  }
+  return interfaces;
 }
 
 std::vector<Neighbour> ParseNeighbourEvents(

@@ -40,6 +40,13 @@ struct Neighbour {
   LinkAddress address;
 };
 
+// One IPv4 address of an interface (RTM_NEWADDR).
+struct InterfaceAddress {
+  std::int32_t ifindex = 0;
+  std::uint8_t prefix = 0;
+  std::uint32_t address = 0;  // the local address, network byte order
+};
+
 // Each reads one datagram received in answer to a request with sequence
 // number seq from the socket with port id portid. Empty when the datagram
 // holds an error, a message of another kind, or nothing readable.
@@ -50,6 +57,29 @@ std::optional<Link> ParseLinkReply(std::span<const std::uint8_t> datagram,
 std::optional<Neighbour> ParseNeighbourReply(
     std::span<const std::uint8_t> datagram, std::uint32_t seq,
     std::uint32_t portid);
+
+// What one datagram of a dump (the answer to a request with NLM_F_DUMP)
+// brought.
+enum class DumpPart {
+  kMore,   // its messages; more datagrams follow
+  kDone,   // the dump ended
+  kError,  // the kernel refused the dump, or the datagram is unreadable
+};
+// Each appends the interfaces or IPv4 addresses one datagram of a dump for
+// request seq of the socket with port id portid holds.
+DumpPart ParseLinkDump(std::span<const std::uint8_t> datagram,
+                       std::uint32_t seq, std::uint32_t portid,
+                       std::vector<Link>& links);
+DumpPart ParseAddressDump(std::span<const std::uint8_t> datagram,
+                          std::uint32_t seq, std::uint32_t portid,
+                          std::vector<InterfaceAddress>& addresses);
+
+// The interfaces with their IPv4 networks, in the order of links, each
+// interface's networks in the order of addresses. An interface is scannable
+// when it is up and its neighbours can be asked (RefuseLink).
+std::vector<LocalInterface> Interfaces(
+    const std::vector<Link>& links,
+    const std::vector<InterfaceAddress>& addresses);
 
 // The neighbour messages of one datagram from the neighbour event group, in
 // order; unreadable messages are left out.

@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <libmnl/libmnl.h>
+#include <linux/if_addr.h>
 #include <linux/if_link.h>
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
@@ -28,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "mac.h"
@@ -155,6 +157,41 @@ class RouteSocket {
     return run == MNL_CB_ERROR ? (errno ? errno : EIO) : 0;
   }
 
+  // The whole dump of the interfaces (RTM_GETLINK) or of their IPv4
+  // addresses (RTM_GETADDR); false when it cannot be read whole.
+  template <typename Item>
+  bool Dump(std::uint16_t type, std::vector<Item>& items) {
+    nlmsghdr* request = Start(type);
+    request->nlmsg_flags |= NLM_F_DUMP;
+    if (type == RTM_GETLINK) {
+      auto* header = static_cast<ifinfomsg*>(
+          mnl_nlmsg_put_extra_header(request, sizeof(ifinfomsg)));
+      header->ifi_family = AF_UNSPEC;
+      mnl_attr_put_u32(request, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
+    } else {
+      auto* header = static_cast<ifaddrmsg*>(
+          mnl_nlmsg_put_extra_header(request, sizeof(ifaddrmsg)));
+      header->ifa_family = AF_INET;
+    }
+    if (!Ask(request)) return false;
+    // The kernel ends every dump; the bound only guards against a loop.
+    for (int part = 0; part < 1'000'000; ++part) {
+      netlink::DumpPart read;
+      if constexpr (std::is_same_v<Item, Link>) {
+        read = netlink::ParseLinkDump(Received(), request->nlmsg_seq, portid_,
+                                      items);
+      } else {
+        read = netlink::ParseAddressDump(Received(), request->nlmsg_seq,
+                                         portid_, items);
+      }
+      if (read != netlink::DumpPart::kMore) {
+        return read == netlink::DumpPart::kDone;
+      }
+      if (!Receive(0)) return false;
+    }
+    return false;
+  }
+
   // Makes room for a burst of events before the kernel drops them.
   void GrowReceiveBuffer(int bytes) {
     if (setsockopt(fd(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes))) {
@@ -265,16 +302,26 @@ std::optional<long> NeighbourSetting(const std::string& interface_name,
   return value;
 }
 
+// Whether name can be a folder of /proc/sys/net/ipv4/neigh.
+bool IsInterfaceName(const std::string& name) {
+  return !name.empty() && name.size() < IF_NAMESIZE &&
+         name.find('/') == std::string::npos && name[0] != '.';
+}
+
+// How long the kernel waits between its probes of a silent neighbour.
+std::chrono::milliseconds LinkRetransTime(const std::string& interface_name) {
+  const auto retrans = IsInterfaceName(interface_name)
+                           ? NeighbourSetting(interface_name, "retrans_time_ms")
+                           : std::nullopt;
+  return std::chrono::milliseconds(std::min(retrans.value_or(1000), 60'000L));
+}
+
 // How long the kernel takes to give up on an address that nobody answers:
 // mcast_solicit (plus app_solicit) probes sent retrans_time_ms apart.
 std::chrono::milliseconds LinkResolutionTime(
     const std::string& interface_name) {
   constexpr auto kDefault = 3000ms;
-  if (interface_name.empty() || interface_name.size() >= IF_NAMESIZE ||
-      interface_name.find('/') != std::string::npos ||
-      interface_name[0] == '.') {
-    return kDefault;
-  }
+  if (!IsInterfaceName(interface_name)) return kDefault;
   const auto retrans = NeighbourSetting(interface_name, "retrans_time_ms");
   const auto probes = NeighbourSetting(interface_name, "mcast_solicit");
   if (!retrans || !probes) return kDefault;
@@ -290,26 +337,36 @@ std::chrono::milliseconds LinkResolutionTime(
 // one empty datagram to the host's discard port.
 class Prober {
  public:
-  bool Probe(RouteSocket& requests, std::uint32_t address,
-             std::int32_t ifindex) {
+  Probing Probe(RouteSocket& requests, std::uint32_t address,
+                std::int32_t ifindex) {
     if (direct_) {
       const int error = requests.RequestResolution(address, ifindex);
-      if (error == 0) return true;
-      if (error != EPERM && error != EACCES) return false;
+      if (error == 0) return Probing::kSent;
+      // The kernel could not allocate the entry: its table is full.
+      if (error == ENOBUFS || error == ENOMEM) return Probing::kRefused;
+      if (error != EPERM && error != EACCES) return Probing::kFailed;
       direct_ = false;
     }
     if (!udp_) {
       udp_ = std::make_unique<FileDescriptor>(
           socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     }
-    if (udp_->get() < 0) return false;
+    if (udp_->get() < 0) return Probing::kFailed;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(9);
     to.sin_addr.s_addr = address;
     const char nothing = 0;
-    return sendto(udp_->get(), &nothing, 0, MSG_DONTWAIT,
-                  reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0;
+    if (sendto(udp_->get(), &nothing, 0, MSG_DONTWAIT,
+               reinterpret_cast<sockaddr*>(&to), sizeof(to)) != 0) {
+      return errno == ENOBUFS || errno == EAGAIN || errno == ENOMEM
+                 ? Probing::kRefused
+                 : Probing::kFailed;
+    }
+    // A datagram whose neighbour entry could not be created is dropped
+    // without a word to the sender; the missing entry says so.
+    return requests.GetNeighbour(address, ifindex) ? Probing::kSent
+                                                   : Probing::kRefused;
   }
 
  private:
@@ -341,8 +398,9 @@ class SystemKernel : public Kernel {
     }
     return events_ != nullptr;
   }
-  bool Probe(std::uint32_t destination, std::int32_t ifindex) override {
-    return Requests() && prober_.Probe(*requests_, destination, ifindex);
+  Probing Probe(std::uint32_t destination, std::int32_t ifindex) override {
+    if (!Requests()) return Probing::kFailed;
+    return prober_.Probe(*requests_, destination, ifindex);
   }
   Arrival Wait(std::chrono::steady_clock::time_point deadline,
                std::vector<Neighbour>& events) override {
@@ -355,6 +413,9 @@ class SystemKernel : public Kernel {
   }
   std::chrono::milliseconds ResolutionTime(const std::string& name) override {
     return LinkResolutionTime(name);
+  }
+  std::chrono::milliseconds RetransTime(const std::string& name) override {
+    return LinkRetransTime(name);
   }
   std::size_t WaitingLimit() override {
     return netlink::WaitingLimit(NeighbourSetting("default", "gc_thresh2"),
@@ -379,6 +440,17 @@ void ResolveAddresses(std::span<const std::uint32_t> addresses,
 }
 
 }  // namespace
+
+std::vector<LocalInterface> LocalInterfaces() {
+  const auto socket = RouteSocket::Open(0);
+  std::vector<Link> links;
+  std::vector<netlink::InterfaceAddress> addresses;
+  if (!socket || !socket->Dump(RTM_GETLINK, links) ||
+      !socket->Dump(RTM_GETADDR, addresses)) {
+    return {};
+  }
+  return netlink::Interfaces(links, addresses);
+}
 
 const AddressPlatform& SystemPlatform() {
   static const AddressPlatform platform{ParseAddress, ResolveAddresses};

@@ -1,7 +1,8 @@
 // The Windows platform: ws2_32's inet_addr on the text in the ANSI code page,
 // and the IP Helper's SendARP with source address 0. SendARP blocks until the
 // host answers or the system gives up, so a run of many addresses spreads
-// its calls over a small pool of threads.
+// its calls over a bounded pool of threads large enough for a /24 at once.
+// The adapters and their networks come from GetAdaptersAddresses.
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 // clang-format off
 #include <winsock2.h>
@@ -9,7 +10,10 @@
 #include <iphlpapi.h>
 // clang-format on
 
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "mac.h"
 #include "pool.h"
@@ -29,10 +33,8 @@ void StartWinsock() {
   (void)started;
 }
 
-std::uint32_t ParseAddress(const std::u16string& text) {
-  StartWinsock();
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.c_str());
-  const int wide_length = static_cast<int>(text.size());
+// Wide text in the ANSI code page, as the command line's arguments are.
+std::string ToAnsi(const wchar_t* wide, int wide_length) {
   const int size = WideCharToMultiByte(CP_ACP, 0, wide, wide_length, nullptr, 0,
                                        nullptr, nullptr);
   std::string ansi(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
@@ -40,7 +42,47 @@ std::uint32_t ParseAddress(const std::u16string& text) {
     WideCharToMultiByte(CP_ACP, 0, wide, wide_length, ansi.data(), size,
                         nullptr, nullptr);
   }
-  return inet_addr(ansi.c_str());
+  return ansi;
+}
+
+std::uint32_t ParseAddress(const std::u16string& text) {
+  StartWinsock();
+  return inet_addr(ToAnsi(reinterpret_cast<const wchar_t*>(text.c_str()),
+                          static_cast<int>(text.size()))
+                       .c_str());
+}
+
+// The adapters with their IPv4 addresses, in the system's order; null when
+// they cannot be read.
+std::unique_ptr<char[]> Adapters() {
+  constexpr ULONG kFlags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                           GAA_FLAG_SKIP_DNS_SERVER;
+  ULONG size = 16384;
+  // The list may grow between the calls; a few tries are enough.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    auto buffer = std::make_unique<char[]>(size);
+    const ULONG status = GetAdaptersAddresses(
+        AF_INET, kFlags, nullptr,
+        reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
+    if (status == ERROR_SUCCESS) return buffer;
+    if (status != ERROR_BUFFER_OVERFLOW) return nullptr;
+  }
+  return nullptr;
+}
+
+std::string AdapterName(const IP_ADAPTER_ADDRESSES& adapter) {
+  return adapter.FriendlyName ? ToAnsi(adapter.FriendlyName, -1).c_str()
+                              : std::string();
+}
+
+// The index of the adapter called name, if there is one.
+std::optional<DWORD> AdapterIndex(const std::string& name) {
+  const auto buffer = Adapters();
+  for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
+       adapter; adapter = adapter->Next) {
+    if (AdapterName(*adapter) == name) return adapter->IfIndex;
+  }
+  return std::nullopt;
 }
 
 Resolution ResolveOne(std::uint32_t address) {
@@ -59,10 +101,59 @@ Resolution ResolveOne(std::uint32_t address) {
 
 void ResolveAddresses(std::span<const std::uint32_t> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
-  RunPooled(addresses, options, ResolveOne, done);
+  if (options.interface_name.empty()) {
+    RunPooled(addresses, options, ResolveOne, done);
+    return;
+  }
+  // Only the addresses the system would reach through the chosen adapter.
+  const std::optional<DWORD> chosen = AdapterIndex(options.interface_name);
+  RunPooled(
+      addresses, options,
+      [&](std::uint32_t address) {
+        DWORD index = 0;
+        if (!chosen || GetBestInterface(address, &index) != NO_ERROR ||
+            index != *chosen) {
+          Resolution other;
+          other.reason = Reason::kOtherInterface;
+          return other;
+        }
+        return ResolveOne(address);
+      },
+      done);
 }
 
 }  // namespace
+
+std::vector<LocalInterface> LocalInterfaces() {
+  StartWinsock();
+  std::vector<LocalInterface> interfaces;
+  const auto buffer = Adapters();
+  for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
+       adapter; adapter = adapter->Next) {
+    LocalInterface& entry = interfaces.emplace_back();
+    entry.name = AdapterName(*adapter);
+    // Up, with a hardware address, and neither loopback, a dial-up link nor
+    // a tunnel.
+    entry.scannable = adapter->OperStatus == IfOperStatusUp &&
+                      adapter->IfType != IF_TYPE_SOFTWARE_LOOPBACK &&
+                      adapter->IfType != IF_TYPE_PPP &&
+                      adapter->IfType != IF_TYPE_TUNNEL &&
+                      adapter->PhysicalAddressLength > 0 &&
+                      adapter->PhysicalAddressLength <= 6;
+    for (auto* unicast = adapter->FirstUnicastAddress; unicast;
+         unicast = unicast->Next) {
+      const SOCKADDR* address = unicast->Address.lpSockaddr;
+      if (!address || address->sa_family != AF_INET ||
+          unicast->OnLinkPrefixLength > 32) {
+        continue;
+      }
+      const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
+      entry.networks.push_back(
+          {ntohl(ipv4->sin_addr.s_addr), unicast->OnLinkPrefixLength});
+    }
+  }
+  return interfaces;
+}
 
 const AddressPlatform& SystemPlatform() {
   static const AddressPlatform platform{ParseAddress, ResolveAddresses};

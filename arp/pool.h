@@ -1,5 +1,6 @@
-// A run of blocking queries on a small bounded pool of threads, for
-// platforms whose resolver answers one address per call (SendARP).
+// A run of blocking queries on a bounded pool of threads, for platforms
+// whose resolver answers one address per call (SendARP), which blocks for
+// the system's whole resolution time on a silent address.
 #pragma once
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 #include <chrono>
 #include <cstddef>
 #include <mutex>
+#include <span>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -14,8 +17,9 @@
 
 namespace norvane {
 
-// Threads resolving at once, at most.
-inline constexpr std::size_t kPoolThreads = 16;
+// Threads resolving at once, at most: a /24 at once, so that it takes about
+// as long as one silent address.
+inline constexpr std::size_t kPoolThreads = 256;
 
 // Calls resolve for every address on up to kPoolThreads threads, starting
 // calls no faster than options.rate a second, and passes each answer to
@@ -53,7 +57,14 @@ void RunPooled(std::span<const std::uint32_t> addresses,
   };
   std::vector<std::thread> threads;
   const std::size_t count = std::min(kPoolThreads, addresses.size());
-  for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
+  for (std::size_t t = 1; t < count; ++t) {
+    // Fewer threads when the system gives no more: each takes the next.
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
   work();
   for (std::thread& thread : threads) thread.join();
 }

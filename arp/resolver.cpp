@@ -1,8 +1,8 @@
 // The Linux resolver's logic for a run of many addresses: one subscription
 // to neighbour events for the whole run; for each address the refusals, the
 // route, the interface and the cache; the addresses still unresolved are
-// probed, paced and a bounded number at a time, and each waits for its own
-// event or its deadline.
+// probed, paced and with a bounded number of neighbour entries held at a
+// time, and each waits for its own event or its deadline.
 #include "resolver.h"
 
 #include <arpa/inet.h>
@@ -11,6 +11,7 @@
 #include <net/if.h>
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <variant>
 
@@ -60,6 +61,7 @@ struct LinkFacts {
   std::string name;
   // Read when the first address on the interface needs the kernel.
   std::optional<std::chrono::milliseconds> resolution_time;
+  std::chrono::milliseconds retrans_time{0};
 };
 
 // An address being resolved by the kernel, and the positions that wait for it.
@@ -67,10 +69,32 @@ struct Waiting {
   std::vector<std::size_t> positions;
   std::int32_t ifindex = 0;
   std::chrono::steady_clock::time_point deadline;
+  std::chrono::milliseconds wait{0};  // its deadline after its probe
+  std::chrono::milliseconds hold{0};  // how long the kernel holds its entry
+  bool sent = false;                  // false while its probe is refused
 };
+
+// A neighbour entry the run had the kernel create, until the kernel is done
+// with it.
+struct Held {
+  std::int32_t ifindex = 0;
+  std::chrono::steady_clock::time_point release;
+};
+
+// After a refused probe, none goes out for this long unless an entry of the
+// run's own is released first.
+constexpr auto kRefusalPause = 50ms;
+// Beyond a scan's deadline after the second probe, or a single address's
+// after the last: time for the answer to come back.
+constexpr auto kScanMargin = 250ms;
+constexpr auto kSingleMargin = 500ms;
+// An event may come a little after the resolution time.
+constexpr auto kHoldMargin = 100ms;
 
 class Run {
  public:
+  using Clock = std::chrono::steady_clock;
+
   Run(Kernel& kernel, std::span<const std::uint32_t> addresses,
       const ResolveOptions& options, const ResolveDone& done)
       : kernel_(kernel),
@@ -80,24 +104,37 @@ class Run {
         interval_(std::chrono::nanoseconds(1s) / std::max(options.rate, 1u)) {}
 
   void Go() {
-    auto next_probe = std::chrono::steady_clock::now();
+    auto next_probe = Clock::now();
     while (next_ < addresses_.size() || !waiting_.empty()) {
       if (options_.stop && options_.stop->load()) {
         FailAll(Reason::kSystem);
         return;
       }
-      auto now = std::chrono::steady_clock::now();
+      auto now = Clock::now();
+      Release(now);
       // The per-address steps, until one needs a probe that must wait.
-      while (next_ < addresses_.size() && HasRoom() && now >= next_probe) {
-        if (Examine(next_++, now)) {
+      while (WantsProbe() && now >= next_probe && MayProbe(now)) {
+        const bool sent = refused_.empty() ? Examine(next_++, now) : Retry(now);
+        if (sent) {
           next_probe = std::max(next_probe, now - interval_) + interval_;
-          now = std::chrono::steady_clock::now();
+          now = Clock::now();
         }
       }
       if (next_ == addresses_.size() && waiting_.empty()) return;
+      if (WantsProbe() && now >= next_probe && now >= blocked_until_ &&
+          !HasRoom() && !told_table_) {
+        told_table_ = true;
+        if (options_.table_sets_pace) options_.table_sets_pace(limit_);
+      }
       auto until = Earliest();
-      if (next_ < addresses_.size() && HasRoom()) {
-        until = std::min(until, next_probe);
+      if (WantsProbe()) {
+        if (now < blocked_until_) {
+          until = std::min(until, blocked_until_);
+        } else if (!HasRoom()) {
+          until = std::min(until, EarliestRelease());
+        } else {
+          until = std::min(until, next_probe);
+        }
       }
       std::vector<Neighbour> events;
       switch (kernel_.Wait(until, events)) {
@@ -130,10 +167,18 @@ class Run {
   }
 
  private:
+  // Whether an address waits for its first or another probe.
+  bool WantsProbe() const {
+    return !refused_.empty() || next_ < addresses_.size();
+  }
+
+  bool MayProbe(Clock::time_point now) {
+    return now >= blocked_until_ && HasRoom();
+  }
+
   // Answers the address at position from what the kernel knows, or has it
   // resolved; true when a probe went out.
-  bool Examine(std::size_t position,
-               std::chrono::steady_clock::time_point now) {
+  bool Examine(std::size_t position, Clock::time_point now) {
     const std::uint32_t address = addresses_[position];
     if (auto found = waiting_.find(address); found != waiting_.end()) {
       found->second.positions.push_back(position);
@@ -145,25 +190,81 @@ class Run {
       return false;
     }
     LinkFacts& link = links_.at(std::get<1>(decided));
-    if (!kernel_.Probe(address, link.index)) {
-      done_(position, Refusal(Reason::kSystem));
-      return false;
-    }
     if (!link.resolution_time) {
       link.resolution_time = kernel_.ResolutionTime(link.name);
+      link.retrans_time = kernel_.RetransTime(link.name);
     }
+    // A scan covers the kernel's second probe, so that one lost frame loses
+    // no host; a single address has the kernel's whole resolution time.
     const auto wait = options_.timeout > 0ms ? options_.timeout
-                                             : *link.resolution_time + 500ms;
-    waiting_.emplace(address, Waiting{{position}, link.index, now + wait});
+                      : addresses_.size() > 1
+                          ? link.retrans_time + kScanMargin
+                          : *link.resolution_time + kSingleMargin;
+    Waiting waiting{{position}, link.index, now, wait, *link.resolution_time,
+                    false};
+    switch (kernel_.Probe(address, link.index)) {
+      case Probing::kFailed:
+        done_(position, Refusal(Reason::kSystem));
+        return false;
+      case Probing::kRefused:
+        // It keeps trying for as long as the kernel could take to make room.
+        waiting.deadline = now + std::max(wait, 2 * waiting.hold);
+        waiting_.emplace(address, std::move(waiting));
+        Refused(address, now);
+        return false;
+      case Probing::kSent:
+        break;
+    }
+    Sent(address, waiting, now);
+    waiting_.emplace(address, std::move(waiting));
     return true;
   }
 
-  // Whether one more address may wait for the kernel. The limit is read
-  // only once a first one waits.
+  // Probes again the address whose probe was refused longest ago; true when
+  // the probe went out.
+  bool Retry(Clock::time_point now) {
+    const std::uint32_t address = refused_.front();
+    const auto found = waiting_.find(address);
+    if (found == waiting_.end() || found->second.sent) {
+      refused_.pop_front();  // answered or ended meanwhile
+      return false;
+    }
+    switch (kernel_.Probe(address, found->second.ifindex)) {
+      case Probing::kFailed:
+        for (std::size_t position : found->second.positions) {
+          done_(position, Refusal(Reason::kSystem));
+        }
+        waiting_.erase(found);
+        refused_.pop_front();
+        return false;
+      case Probing::kRefused:
+        blocked_until_ = now + kRefusalPause;
+        return false;
+      case Probing::kSent:
+        break;
+    }
+    refused_.pop_front();
+    Sent(address, found->second, now);
+    return true;
+  }
+
+  void Sent(std::uint32_t address, Waiting& waiting, Clock::time_point now) {
+    waiting.sent = true;
+    waiting.deadline = now + waiting.wait;
+    held_[address] = Held{waiting.ifindex, now + waiting.hold + kHoldMargin};
+  }
+
+  void Refused(std::uint32_t address, Clock::time_point now) {
+    refused_.push_back(address);
+    blocked_until_ = now + kRefusalPause;
+  }
+
+  // Whether one more entry may be held. The limit is read only once a
+  // first one is held.
   bool HasRoom() {
-    if (waiting_.empty()) return true;
+    if (held_.empty()) return true;
     if (limit_ == 0) limit_ = std::max<std::size_t>(kernel_.WaitingLimit(), 1);
-    return waiting_.size() < limit_;
+    return held_.size() < limit_;
   }
 
   // The answer from the route, the interface and the cache, or the index
@@ -180,6 +281,9 @@ class Run {
       if (!entry || entry->oif == 0) return Refusal(Reason::kSystem);
       const std::optional<Link> link = kernel_.GetLink(entry->oif);
       if (!link) return Refusal(Reason::kSystem);
+      if (!OnChosenInterface(link->name)) {
+        return Refusal(Reason::kOtherInterface);
+      }
       if (link->flags & IFF_LOOPBACK) return Refusal(Reason::kNoArp);
       return Answer(link->address, Source::kOwn);
     }
@@ -190,6 +294,9 @@ class Run {
       return Refusal(refusal, route->gateway);
     }
     const LinkFacts& link = Facts(route->oif);
+    if (link.refusal == Reason::kNone && !OnChosenInterface(link.name)) {
+      return Refusal(Reason::kOtherInterface);
+    }
     if (link.refusal != Reason::kNone) return Refusal(link.refusal);
     // Subscribe before looking at the cache, so that no change of the entry
     // can slip between the look and the wait.
@@ -199,6 +306,10 @@ class Run {
       return Answer(cached->address, netlink::SourceOf(cached->state));
     }
     return route->oif;
+  }
+
+  bool OnChosenInterface(const std::string& name) const {
+    return options_.interface_name.empty() || options_.interface_name == name;
   }
 
   const LinkFacts& Facts(std::uint32_t index) {
@@ -213,9 +324,18 @@ class Run {
     return found->second;
   }
 
-  // Ends the wait for the entry that neighbour describes, if it says enough.
+  // Releases the entry that neighbour describes once the kernel is done with
+  // it, and ends the wait for it if the message says enough.
   void Settle(const Neighbour& neighbour) {
     if (!neighbour.destination) return;
+    if (const auto held = held_.find(*neighbour.destination);
+        held != held_.end() && neighbour.ifindex == held->second.ifindex &&
+        (neighbour.deleted ||
+         netlink::Judge(neighbour, held->first, held->second.ifindex) !=
+             Verdict::kPending)) {
+      held_.erase(held);
+      blocked_until_ = {};  // room, perhaps, for a refused probe
+    }
     const auto found = waiting_.find(*neighbour.destination);
     if (found == waiting_.end()) return;
     Resolution answer;
@@ -227,6 +347,8 @@ class Run {
         answer = Answer(neighbour.address, netlink::SourceOf(neighbour.state));
         break;
       case Verdict::kFailed:
+        // Only the failure of the run's own probe ends the wait.
+        if (!found->second.sent) return;
         answer = Refusal(Reason::kNoReply);
         break;
     }
@@ -236,10 +358,16 @@ class Run {
     waiting_.erase(found);
   }
 
-  // Events were lost: asks for every awaited entry instead.
+  // Events were lost: asks for every held and every awaited entry instead.
   void Recheck() {
     std::vector<Neighbour> entries;
+    for (const auto& [address, held] : held_) {
+      if (auto entry = kernel_.GetNeighbour(address, held.ifindex)) {
+        entries.push_back(*entry);
+      }
+    }
     for (const auto& [address, waiting] : waiting_) {
+      if (held_.contains(address)) continue;
       if (auto entry = kernel_.GetNeighbour(address, waiting.ifindex)) {
         entries.push_back(*entry);
       }
@@ -247,23 +375,39 @@ class Run {
     for (const Neighbour& entry : entries) Settle(entry);
   }
 
-  std::chrono::steady_clock::time_point Earliest() const {
-    auto earliest = std::chrono::steady_clock::time_point::max();
+  // The entries the kernel has given up on by now, without an event seen.
+  void Release(Clock::time_point now) {
+    std::erase_if(held_,
+                  [&](const auto& held) { return held.second.release <= now; });
+  }
+
+  Clock::time_point Earliest() const {
+    auto earliest = Clock::time_point::max();
     for (const auto& [address, waiting] : waiting_) {
       earliest = std::min(earliest, waiting.deadline);
     }
     return earliest;
   }
 
+  Clock::time_point EarliestRelease() const {
+    auto earliest = Clock::time_point::max();
+    for (const auto& [address, held] : held_) {
+      earliest = std::min(earliest, held.release);
+    }
+    return earliest;
+  }
+
   void Expire() {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = Clock::now();
     for (auto it = waiting_.begin(); it != waiting_.end();) {
       if (it->second.deadline > now) {
         ++it;
         continue;
       }
+      const Reason reason =
+          it->second.sent ? Reason::kNoReply : Reason::kTableFull;
       for (std::size_t position : it->second.positions) {
-        done_(position, Refusal(Reason::kNoReply));
+        done_(position, Refusal(reason));
       }
       it = waiting_.erase(it);
     }
@@ -273,11 +417,15 @@ class Run {
   std::span<const std::uint32_t> addresses_;
   const ResolveOptions& options_;
   const ResolveDone& done_;
-  std::size_t limit_ = 0;  // read once a first address waits
+  std::size_t limit_ = 0;  // read once a first entry is held
   const std::chrono::nanoseconds interval_;
   std::size_t next_ = 0;
   std::map<std::uint32_t, LinkFacts> links_;
   std::map<std::uint32_t, Waiting> waiting_;
+  std::map<std::uint32_t, Held> held_;
+  std::deque<std::uint32_t> refused_;  // oldest refusal first
+  Clock::time_point blocked_until_;    // no probe before, after a refusal
+  bool told_table_ = false;
 };
 
 }  // namespace

@@ -22,6 +22,13 @@ enum class Arrival {
   kError,
 };
 
+// What became of a probe.
+enum class Probing {
+  kSent,     // the kernel is resolving the address
+  kRefused,  // no room in the neighbour table: try again later
+  kFailed,
+};
+
 // What the resolver asks of the kernel.
 class Kernel {
  public:
@@ -34,23 +41,28 @@ class Kernel {
       std::uint32_t destination, std::int32_t ifindex) = 0;
   // Starts receiving neighbour events (once; later calls do nothing).
   virtual bool Subscribe() = 0;
-  // Has the kernel resolve destination on interface ifindex.
-  virtual bool Probe(std::uint32_t destination, std::int32_t ifindex) = 0;
+  // Has the kernel resolve destination on interface ifindex, which makes it
+  // create a neighbour entry and hold it until it resolves or fails.
+  virtual Probing Probe(std::uint32_t destination, std::int32_t ifindex) = 0;
   // Waits for neighbour events until deadline; on kEvents they are in events.
   virtual Arrival Wait(std::chrono::steady_clock::time_point deadline,
                        std::vector<netlink::Neighbour>& events) = 0;
   // How long the kernel takes to give up on a silent neighbour of the
   // interface called name.
   virtual std::chrono::milliseconds ResolutionTime(const std::string& name) = 0;
-  // How many addresses may wait for resolution at once.
+  // How long after its first probe the kernel sends its second one.
+  virtual std::chrono::milliseconds RetransTime(const std::string& name) = 0;
+  // How many neighbour entries the run may have the kernel hold at once.
   virtual std::size_t WaitingLimit() = 0;
 };
 
 // Resolves every address through kernel: each is refused, answered from the
 // route, the interface or the cache, or probed and waited for until its
-// event or its deadline. Probes are paced at options.rate a second and at
-// most kernel.WaitingLimit() addresses wait at once. Calls done once for
-// each address.
+// event or its deadline. Probes are paced at options.rate a second, and the
+// entries they make the kernel hold, counted until the kernel is done with
+// each (resolved, failed, or its resolution time after the probe), stay
+// within kernel.WaitingLimit(). A probe the kernel refuses for want of room
+// is tried again. Calls done once for each address.
 void Resolve(Kernel& kernel, std::span<const std::uint32_t> addresses,
              const ResolveOptions& options, const ResolveDone& done);
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "netlink.h"
 
@@ -33,5 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   (void)ParseLinkReply(datagram, 0, 0);
   if (const auto entry = ParseNeighbourReply(datagram, 0, 0)) Check(*entry);
   for (const Neighbour& event : ParseNeighbourEvents(datagram)) Check(event);
+  std::vector<Link> links;
+  std::vector<InterfaceAddress> addresses;
+  (void)ParseLinkDump(datagram, 0, 0, links);
+  (void)ParseAddressDump(datagram, 0, 0, addresses);
+  for (const norvane::LocalInterface& interface :
+       Interfaces(links, addresses)) {
+    for (const norvane::AttachedNetwork& network : interface.networks) {
+      if (network.prefix > 32) __builtin_trap();
+    }
+  }
   return 0;
 }

@@ -152,6 +152,37 @@ std::string Expand(const std::string& text, bool large,
   return {};
 }
 
+// Where the addresses of a run come from.
+enum class SourceKind { kArgument, kList, kLocal };
+
+// Adds the networks of the interfaces a scan of the local networks takes
+// (only the one called chosen, when it is not empty), interface by
+// interface, address by address; a network twice on one interface once.
+std::string AddLocalNetworks(const std::vector<LocalInterface>& interfaces,
+                             const std::string& chosen, bool large,
+                             const AddressPlatform& platform,
+                             Targets& targets) {
+  for (const LocalInterface& entry : interfaces) {
+    if (!entry.scannable || (!chosen.empty() && entry.name != chosen)) {
+      continue;
+    }
+    std::vector<std::string> blocks;
+    for (const AttachedNetwork& network : entry.networks) {
+      if (network.prefix > 32) continue;
+      const std::uint32_t mask =
+          network.prefix == 0 ? 0 : ~std::uint32_t{0} << (32 - network.prefix);
+      const std::string block =
+          Dotted(network.address & mask) + '/' + std::to_string(network.prefix);
+      if (std::ranges::find(blocks, block) != blocks.end()) continue;
+      blocks.push_back(block);
+      if (std::string error = Expand(block, large, platform, targets); !error.empty()) {
+        return "interface " + Quoted(entry.name) + ": " + error;
+      }
+    }
+  }
+  return {};
+}
+
 // The lines of a list file, ended by LF, CR LF or a lone CR: '#' starts a
 // comment, blank lines are skipped, a leading UTF-8 byte order mark is
 // dropped. A line over kLongestLine bytes, more than kMostEntries lines of
@@ -396,14 +427,14 @@ std::vector<std::string> Targets::Texts(std::uint64_t from,
 
 std::variant<Options, std::string> ParseArguments(
     const std::vector<std::string>& arguments, std::FILE* input,
-    const AddressPlatform& platform) {
+    InterfaceSource interfaces, const AddressPlatform& platform) {
   Options options;
-  bool large = false, options_done = false;
-  std::vector<std::pair<bool, std::string>> sources;  // (is a list file, name)
+  bool large = false, options_done = false, chosen = false;
+  std::vector<std::pair<SourceKind, std::string>> sources;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& arg = arguments[i];
     if (options_done || arg.size() < 2 || arg.front() != '-') {
-      sources.emplace_back(false, arg);
+      sources.emplace_back(SourceKind::kArgument, arg);
       continue;
     }
     // The value of an option that takes one: "--opt VALUE" or "--opt=VALUE".
@@ -443,7 +474,15 @@ std::variant<Options, std::string> ParseArguments(
       options.names = true;
     } else if (name == "-f" || name == "--file") {
       if (!take_value()) return "option '" + name + "' needs a file name";
-      sources.emplace_back(true, value);
+      sources.emplace_back(SourceKind::kList, value);
+    } else if (name == "-l" || name == "--local") {
+      sources.emplace_back(SourceKind::kLocal, "");
+    } else if (name == "-I" || name == "--interface") {
+      if (!take_value() || value.empty()) {
+        return "option '" + name + "' needs an interface name";
+      }
+      options.resolve.interface_name = value;
+      chosen = true;
     } else if (name == "--timeout") {
       if (!take_value()) return "option '--timeout' needs a number of seconds";
       char* end = nullptr;
@@ -466,9 +505,36 @@ std::variant<Options, std::string> ParseArguments(
     }
   }
   if (options.help || options.version) return options;
-  for (const auto& [is_list, text] : sources) {
+  std::vector<LocalInterface> local;
+  const bool scans_local = std::ranges::any_of(sources, [](const auto& source) {
+    return source.first == SourceKind::kLocal;
+  });
+  if (chosen || scans_local) {
+    local = interfaces();
+    if (chosen && std::ranges::none_of(local, [&](const LocalInterface& l) {
+          return l.name == options.resolve.interface_name;
+        })) {
+      return "no interface " + Quoted(options.resolve.interface_name);
+    }
+  }
+  for (const auto& [kind, text] : sources) {
     std::vector<std::string> lines;
-    if (is_list) {
+    if (kind == SourceKind::kLocal) {
+      const std::uint64_t before = options.targets.size();
+      if (std::string error = AddLocalNetworks(local, options.resolve.interface_name, large,
+                               platform, options.targets);
+          !error.empty()) {
+        return error;
+      }
+      if (options.targets.size() == before) {
+        return chosen ? "no IPv4 network to scan on interface " +
+                            Quoted(options.resolve.interface_name)
+                      : "no IPv4 network to scan: no interface that is up "
+                        "and does ARP has an address";
+      }
+      continue;
+    }
+    if (kind == SourceKind::kList) {
       const std::size_t most =
           kMostEntries - std::min(kMostEntries, options.targets.entries());
       if (std::string error = ReadList(text, input, most, lines);
@@ -492,7 +558,9 @@ std::variant<Options, std::string> ParseArguments(
     return "more than " + std::to_string(kMostEntries) +
            " addresses, blocks or ranges";
   }
-  if (options.targets.empty() && sources.empty()) return "no address given";
+  if (options.targets.empty() && sources.empty()) {
+    return "no address given ('norvane-cli -l' scans the local networks)";
+  }
   return options;
 }
 
@@ -510,10 +578,28 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   std::uint64_t done = 0, found = 0;
   bool failed = false, unwritable = false;
   int write_error = 0;
+  const auto started = std::chrono::steady_clock::now();
   auto last_progress = std::chrono::steady_clock::time_point();
-  bool progress_shown = false;
+  bool progress_shown = false, told_pace = false;
   // Lines for the same terminal first take the progress away.
   const bool shared_terminal = progress && isatty(fileno(out));
+  const auto clear_progress = [&] {
+    if (progress_shown) {
+      std::fputs("\r\033[K", err);
+      progress_shown = false;
+    }
+  };
+  if (options.verbose) {
+    resolve.table_sets_pace = [&](std::size_t entries) {
+      if (std::exchange(told_pace, true)) return;
+      clear_progress();
+      std::fprintf(err,
+                   "norvane-cli: the kernel's neighbour table sets the pace, "
+                   "not the rate: %zu entries at a time, each held until the "
+                   "kernel gives up on a silent address\n",
+                   entries);
+    };
+  }
 
   const auto emit = [&](std::size_t i, const QueryResult& result,
                         const HostName& name) {
@@ -572,10 +658,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
         line += "}\n";
         break;
     }
-    if (progress_shown && shared_terminal) {
-      std::fputs("\r\033[K", err);
-      progress_shown = false;
-    }
+    if (shared_terminal) clear_progress();
     if (!Write(out, line)) {
       unwritable = true;
       write_error = errno;
@@ -607,10 +690,19 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     const auto now = std::chrono::steady_clock::now();
     if (progress && done < total &&
         now - last_progress >= std::chrono::milliseconds(100)) {
-      std::fprintf(err, "\r\033[K%llu of %llu done, %llu found",
+      // The pace so far, and the time the rest takes at it.
+      const double seconds =
+          std::chrono::duration<double>(now - started).count();
+      const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+      const auto left = static_cast<unsigned long long>(
+          rate > 0 ? std::ceil(static_cast<double>(total - done) / rate) : 0);
+      std::fprintf(err,
+                   "\r\033[K%llu of %llu done, %llu found, %.0f a second, "
+                   "%llu:%02llu left",
                    static_cast<unsigned long long>(done),
                    static_cast<unsigned long long>(total),
-                   static_cast<unsigned long long>(found));
+                   static_cast<unsigned long long>(found), rate, left / 60,
+                   left % 60);
       std::fflush(err);
       progress_shown = true;
       last_progress = now;
@@ -665,13 +757,14 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     if (lookups) lookups->Finish();
   }
   lookups.reset();
-  if (progress_shown) std::fputs("\r\033[K", err);
+  clear_progress();
   if (unwritable || std::fflush(out) != 0 || std::ferror(out)) {
     std::fprintf(
         err, "norvane-cli: cannot write the output: %s\n",
         std::strerror(unwritable && write_error ? write_error : errno));
     return 2;
   }
+  if (options.found_only) return found > 0 ? 0 : 1;
   return failed ? 1 : 0;
 }
 

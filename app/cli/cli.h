@@ -53,7 +53,7 @@ class Targets {
 struct Options {
   Targets targets;
   Format format = Format::kText;
-  bool found_only = false;  // --found
+  bool found_only = false;  // --found: status 0 when any was found
   bool verbose = false;     // -v: reasons on standard error
   bool vendor = false;      // --vendor: targets are hardware addresses
   bool names = false;       // -n: each resolved host's name too
@@ -72,11 +72,16 @@ inline constexpr std::size_t kLongestLine = 256;
 // time, so its memory stays bounded however large the block.
 inline constexpr std::size_t kSlice = 65536;
 
-// Reads the arguments (without the program's name); "-f -" reads input.
-// Every address of a block or range is read by platform's parser, as a
-// single address is. Returns the options, or the message for a usage error.
+// Where -l and -I find the machine's interfaces.
+using InterfaceSource = std::vector<LocalInterface> (*)();
+
+// Reads the arguments (without the program's name); "-f -" reads input, -l
+// and -I ask interfaces. Every address of a block or range is read by
+// platform's parser, as a single address is. Returns the options, or the
+// message for a usage error.
 std::variant<Options, std::string> ParseArguments(
     const std::vector<std::string>& arguments, std::FILE* input,
+    InterfaceSource interfaces = LocalInterfaces,
     const AddressPlatform& platform = SystemPlatform());
 
 // Text with control characters and backslashes written as escapes (\t, \n,
@@ -94,7 +99,8 @@ std::u16string NormalizeMac(std::string_view text);
 // the lines before it are known (with -n, its name too, from names);
 // progress goes to err when progress is set. The targets are resolved
 // kSlice at a time.
-// Returns the exit status: 0 all resolved, 1 any not, 2 output unwritable.
+// Returns the exit status: 0 all resolved (with --found: any), 1 any not
+// (with --found: none), 2 output unwritable.
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform = SystemPlatform(),
          NameLookupsMaker names = SystemNameLookups);

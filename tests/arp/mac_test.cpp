@@ -103,5 +103,56 @@ TEST(Pool, BoundedPacedAndEachOnce) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 39 * 2500us);
 }
 
+// The most calls of resolve running at once over a run of count addresses,
+// started at rate a second; each address is answered once.
+template <typename Resolve>
+int MostAtOnce(std::size_t count, unsigned rate, Resolve resolve) {
+  std::vector<std::uint32_t> addresses(count);
+  std::iota(addresses.begin(), addresses.end(), 0u);
+  std::atomic<int> running{0}, most{0};
+  std::vector<int> answered(count);
+  ResolveOptions options;
+  options.rate = rate;
+  RunPooled(
+      addresses, options,
+      [&](std::uint32_t address) {
+        const int now = ++running;
+        for (int seen = most;
+             now > seen && !most.compare_exchange_weak(seen, now);) {
+        }
+        resolve(address, running);
+        --running;
+        return Resolution{};
+      },
+      [&](std::size_t i, const Resolution&) { ++answered[i]; });
+  EXPECT_EQ(answered, std::vector<int>(count, 1));
+  return most;
+}
+
+// A /24 whose silent addresses each block for 3 s, as SendARP does, waits for
+// them all at once, so it takes about as long as one; a larger run never has
+// more than the pool's bound waiting, however long its calls block.
+TEST(Pool, ASlash24WaitsAtOnce) {
+  EXPECT_GE(MostAtOnce(254, 1000,
+                       [](std::uint32_t address, const std::atomic<int>&) {
+                         if (address % 50 != 0) std::this_thread::sleep_for(3s);
+                       }),
+            248);
+  // Every call blocks until the pool is full (or a minute has passed).
+  std::atomic<bool> full{false};
+  const auto until = std::chrono::steady_clock::now() + 60s;
+  EXPECT_EQ(
+      MostAtOnce(kPoolThreads + 40, 1'000'000,
+                 [&](std::uint32_t, const std::atomic<int>& running) {
+                   while (!full && std::chrono::steady_clock::now() < until) {
+                     if (running >= static_cast<int>(kPoolThreads)) {
+                       full = true;
+                     }
+                     std::this_thread::sleep_for(1ms);
+                   }
+                 }),
+      static_cast<int>(kPoolThreads));
+}
+
 }  // namespace
 }  // namespace norvane

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <thread>
+#include <tuple>
 
 #include "read_file.h"
 #include "resolver.h"
@@ -124,6 +125,43 @@ TEST(Netlink, NeighbourInEachState) {
   }
 }
 
+// Dumps recorded in a namespace: lo; nv0p, down, 192.0.2.129/25; nv0, up,
+// 198.51.100.1/24 and 203.0.113.1/26; nv1p, down; nv1, up but NOARP,
+// 192.0.2.1/24.
+TEST(Netlink, InterfacesFromDumps) {
+  const auto link_dump = Recorded("dump-link");
+  const auto address_dump = Recorded("dump-address");
+  std::vector<Link> links;
+  std::vector<InterfaceAddress> addresses;
+  ASSERT_EQ(ParseLinkDump(link_dump, 8, kPort, links), DumpPart::kDone);
+  ASSERT_EQ(ParseAddressDump(address_dump, 9, kPort, addresses),
+            DumpPart::kDone);
+  std::vector<std::tuple<std::string, bool, std::vector<std::uint32_t>>> got;
+  for (const LocalInterface& interface : Interfaces(links, addresses)) {
+    std::vector<std::uint32_t> networks;
+    for (const auto& network : interface.networks) {
+      networks.push_back(network.address);
+      networks.push_back(network.prefix);
+    }
+    got.emplace_back(interface.name, interface.scannable, networks);
+  }
+  EXPECT_EQ(got, (decltype(got){
+                     {"lo", false, {0x7F000001, 8}},
+                     {"nv0p", false, {0xC0000281, 25}},
+                     {"nv0", true, {0xC6336401, 24, 0xCB007101, 26}},
+                     {"nv1p", false, {}},
+                     {"nv1", false, {0xC0000201, 24}},
+                 }));
+
+  // Another request's dump, and one cut short: nothing taken for the whole.
+  links.clear();
+  EXPECT_EQ(ParseLinkDump(link_dump, 9, kPort, links), DumpPart::kError);
+  const std::span<const std::uint8_t> cut(address_dump.data(),
+                                          address_dump.size() - 20);
+  EXPECT_EQ(ParseAddressDump(cut, 9, kPort, addresses), DumpPart::kMore);
+  EXPECT_EQ(ParseAddressDump({}, 9, kPort, addresses), DumpPart::kError);
+}
+
 TEST(Netlink, WaitingStaysWellBelowTheThresholds) {
   EXPECT_EQ(WaitingLimit(std::nullopt, std::nullopt), 256u);  // unreadable
   EXPECT_EQ(WaitingLimit(4096, 8192), 256u);
@@ -134,17 +172,26 @@ TEST(Netlink, WaitingStaysWellBelowTheThresholds) {
 constexpr std::int32_t kEth = 2, kNoArpLink = 3;
 
 // Every 198.51.100.x is on link on kEth unless routes says otherwise (a
-// route of type 0: none).
+// route of type 0: none). The kernel holds each probed address's entry until
+// its event, or its resolution time after the probe.
 struct FakeKernel : Kernel {
   std::map<std::uint32_t, Route> routes;
   std::map<std::uint32_t, Neighbour> cache;
   // The event each probed address brings; none for a silent one.
   std::map<std::uint32_t, Neighbour> replies;
+  std::map<std::uint32_t, Clock::duration> reply_after;  // else at once
+  // When set, a silent address's entry fails this long after its probe.
+  std::optional<Clock::duration> fail_after;
+  // Probes refused (the table full) for each address before one is taken.
+  std::map<std::uint32_t, int> refusals;
   // From this address's event on, events are lost, as to an overrun buffer.
   std::uint32_t lost = 0;
   std::size_t limit = 256;
+  std::chrono::milliseconds resolution_time = 100ms, retrans_time = 40ms;
   std::vector<std::pair<std::uint32_t, Clock::time_point>> probes;
-  std::vector<Neighbour> pending;  // events not yet received
+  std::size_t refused = 0, most_held = 0;
+  std::vector<std::pair<Clock::time_point, Neighbour>> pending;  // by time
+  std::map<std::uint32_t, Clock::time_point> held;  // entry, its end
   bool subscribed = false;
 
   std::optional<Route> GetRoute(std::uint32_t destination,
@@ -168,25 +215,54 @@ struct FakeKernel : Kernel {
     return cache[destination];
   }
   bool Subscribe() override { return subscribed = true; }
-  bool Probe(std::uint32_t destination, std::int32_t ifindex) override {
+  Probing Probe(std::uint32_t destination, std::int32_t ifindex) override {
     EXPECT_EQ(ifindex, kEth);
-    probes.emplace_back(destination, Clock::now());
-    if (replies.contains(destination)) pending.push_back(replies[destination]);
-    return true;
+    const auto now = Clock::now();
+    if (refusals[destination] > 0) {
+      --refusals[destination];
+      ++refused;
+      return Probing::kRefused;
+    }
+    probes.emplace_back(destination, now);
+    std::erase_if(held, [&](const auto& h) { return h.second <= now; });
+    held[destination] = now + resolution_time;
+    most_held = std::max(most_held, held.size());
+    if (replies.contains(destination)) {
+      const auto after = reply_after.contains(destination)
+                             ? reply_after[destination]
+                             : Clock::duration{};
+      pending.emplace_back(now + after, replies[destination]);
+    } else if (fail_after) {
+      pending.emplace_back(now + *fail_after,
+                           Neighbour{false, kEth, NUD_FAILED, destination, {}});
+    }
+    std::ranges::stable_sort(pending, {},
+                             [](const auto& p) { return p.first; });
+    return Probing::kSent;
   }
   Arrival Wait(Clock::time_point deadline,
                std::vector<Neighbour>& events) override {
-    if (pending.empty()) {
+    if (pending.empty() || pending.front().first > deadline) {
       std::this_thread::sleep_until(deadline);
       return Arrival::kDeadline;
     }
-    // The cache holds what the events said, the lost ones included.
-    for (const Neighbour& event : pending) cache[*event.destination] = event;
-    events = std::exchange(pending, {});
+    std::this_thread::sleep_until(pending.front().first);
+    const auto now = Clock::now();
+    while (!pending.empty() && pending.front().first <= now) {
+      const Neighbour& event = pending.front().second;
+      // The cache holds what the events said, the lost ones included.
+      cache[*event.destination] = event;
+      held.erase(*event.destination);
+      events.push_back(event);
+      pending.erase(pending.begin());
+    }
     return cache.contains(lost) ? Arrival::kLost : Arrival::kEvents;
   }
   std::chrono::milliseconds ResolutionTime(const std::string&) override {
-    return 100ms;
+    return resolution_time;
+  }
+  std::chrono::milliseconds RetransTime(const std::string&) override {
+    return retrans_time;
   }
   std::size_t WaitingLimit() override { return limit; }
 };
@@ -260,10 +336,10 @@ TEST(Resolver, EachAddressTakesItsWay) {
   }
   EXPECT_EQ(answers[4].gateway, Host(254));
   // Host 10's failure event ends its wait at once: it is answered before
-  // host 11, asked for earlier and so of an earlier deadline, that the
-  // deadline of 100 ms (the resolution time) and 500 ms ends.
+  // host 11, asked for earlier and so of an earlier deadline, which in a
+  // scan the second probe (40 ms) and 250 ms end.
   EXPECT_LT(std::ranges::find(order, 10u), std::ranges::find(order, 9u));
-  EXPECT_GE(times[9], 600ms);
+  EXPECT_GE(times[9], 290ms);
 }
 
 // The C library's inet_addr behind the locale's encoding.
@@ -314,6 +390,89 @@ TEST(Resolver, PacedBoundedAndStopped) {
   });
   EXPECT_EQ(done, addresses.size());
   EXPECT_LE(kernel.probes.size(), 3u);
+}
+
+// However soon a deadline ends the wait, an entry counts until the kernel is
+// done with it: its failure event, or else its resolution time.
+TEST(Resolver, EntriesCountUntilTheKernelIsDone) {
+  for (const bool events : {true, false}) {
+    SCOPED_TRACE(events ? "failure events" : "no events");
+    FakeKernel kernel;
+    kernel.limit = 3;
+    if (events) kernel.fail_after = 60ms;
+    std::vector<std::uint32_t> addresses;
+    for (std::uint32_t x = 1; x <= 9; ++x) addresses.push_back(Host(x));
+    ResolveOptions options;
+    options.timeout = 10ms;
+    std::vector<std::size_t> told;
+    options.table_sets_pace = [&](std::size_t n) { told.push_back(n); };
+    std::vector<std::size_t> probes_before(addresses.size());
+    Resolve(kernel, addresses, options,
+            [&](std::size_t i, const Resolution& r) {
+              EXPECT_EQ(r.reason, Reason::kNoReply);
+              probes_before[i] = kernel.probes.size();
+            });
+    EXPECT_EQ(kernel.probes.size(), addresses.size());
+    EXPECT_LE(kernel.most_held, 3u);
+    // The first answer is given at its deadline, before its entry makes room.
+    EXPECT_EQ(probes_before[0], 3u);
+    EXPECT_EQ(told, std::vector<std::size_t>{3});
+  }
+}
+
+// A probe the kernel refuses is tried again until its deadline, and only one
+// never taken ends for want of room, not as silent.
+TEST(Resolver, RefusedProbesAreTriedAgain) {
+  FakeKernel kernel;
+  kernel.refusals[Host(2)] = 2;
+  kernel.replies[Host(2)] = Entry(2, NUD_REACHABLE);
+  kernel.refusals[Host(3)] = 1'000'000;
+  kernel.replies[Host(4)] = Entry(4, NUD_REACHABLE);
+  const std::vector<std::uint32_t> addresses = {Host(2), Host(3), Host(4)};
+  ResolveOptions options;
+  options.timeout = 20ms;
+  std::vector<Resolution> answers(addresses.size());
+  Resolve(kernel, addresses, options,
+          [&](std::size_t i, const Resolution& r) { answers[i] = r; });
+  EXPECT_TRUE(answers[0].resolved);
+  EXPECT_EQ(answers[1].reason, Reason::kTableFull);
+  EXPECT_TRUE(answers[2].resolved);
+  EXPECT_EQ(kernel.probes.size(), 2u);  // the ones taken
+  // Host 3 was tried for twice the resolution time, 50 ms apart at most.
+  EXPECT_GE(kernel.refused, 2u + 4u);
+}
+
+// A scan's deadline covers the kernel's second probe and a margin; a single
+// address has the kernel's whole resolution time and a margin; a timeout
+// sets either.
+TEST(Resolver, DeadlinesOfScansAndSingleAddresses) {
+  const struct {
+    std::vector<std::uint32_t> addresses;
+    std::chrono::milliseconds timeout;
+    bool resolved;
+  } cases[] = {
+      {{Host(2), Host(3)}, 0ms, true},   // its answer to the second probe
+      {{Host(4), Host(3)}, 0ms, false},  // beyond the second probe's margin
+      {{Host(4)}, 0ms, true},            // within the resolution time's
+      {{Host(4), Host(3)}, 1s, true},   {{Host(2)}, 60ms, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    FakeKernel kernel;
+    kernel.resolution_time = 300ms;
+    kernel.replies[Host(2)] = Entry(2, NUD_REACHABLE);
+    kernel.reply_after[Host(2)] = 100ms;  // after the second probe at 40 ms
+    kernel.replies[Host(4)] = Entry(4, NUD_REACHABLE);
+    kernel.reply_after[Host(4)] = 500ms;
+    ResolveOptions options;
+    options.timeout = c.timeout;
+    Resolution first;
+    Resolve(kernel, c.addresses, options,
+            [&](std::size_t i, const Resolution& r) {
+              if (i == 0) first = r;
+            });
+    EXPECT_EQ(first.resolved, c.resolved);
+  }
 }
 
 }  // namespace

@@ -104,6 +104,66 @@ TEST(Cli, ArgumentsBecomeTargets) {
   EXPECT_EQ(options.resolve.rate, 10u);
 }
 
+// The local networks: loopback and a NOARP link are not scanned, a network
+// twice on one interface is scanned once, one larger than a /16 only when
+// allowed.
+std::vector<LocalInterface> FakeInterfaces() {
+  return {
+      {"lo", false, {{0x7F000001, 8}}},
+      {"eth0", true, {{0xC6336401, 24}, {0xCB007141, 26}, {0xC6336407, 24}}},
+      {"dummy0", false, {{0xC0000201, 24}}},
+      {"wan0", true, {{0x0A000001, 8}}},
+      {"up0", true, {}},
+  };
+}
+
+TEST(Cli, LocalNetworks) {
+  const struct {
+    Strings arguments;
+    std::uint64_t size = 0;  // 0: a usage error, with message
+    Strings first = {};      // the first and last targets
+    std::string message = "";
+  } cases[] = {
+      {{"198.51.100.9", "-l", "-I", "eth0"},
+       1 + 254 + 62,
+       {"198.51.100.9", "198.51.100.1", "203.0.113.126"}},
+      {{"--local", "--large"},
+       254 + 62 + 16777214,
+       {"198.51.100.1", "10.255.255.254"}},
+      {{"-l"}, 0, {}, "interface 'wan0': '10.0.0.0/8' is larger than a /16"},
+      {{"-I", "eth1", "198.51.100.9"}, 0, {}, "no interface 'eth1'"},
+      {{"-l", "--interface=dummy0"},
+       0,
+       {},
+       "no IPv4 network to scan on interface 'dummy0'"},
+      {{"-l", "-I", "up0"}, 0, {}, "no IPv4 network to scan on interface"},
+      {{"-I"}, 0, {}, "needs an interface name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+    const auto parsed = ParseArguments(c.arguments, stdin, FakeInterfaces);
+    if (c.size == 0) {
+      ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+      EXPECT_NE(std::get<std::string>(parsed).find(c.message),
+                std::string::npos)
+          << std::get<std::string>(parsed);
+      continue;
+    }
+    const Targets& targets = std::get<Options>(parsed).targets;
+    ASSERT_EQ(targets.size(), c.size);
+    Strings ends = targets.Texts(0, c.first.size() - 1);
+    ends.push_back(targets.Texts(c.size - 1, 1).at(0));
+    EXPECT_EQ(ends, c.first);
+  }
+  EXPECT_EQ(std::get<Options>(ParseArguments({"-I", "eth0", "198.51.100.9"},
+                                             stdin, FakeInterfaces))
+                .resolve.interface_name,
+            "eth0");
+  // Without a target the message says how to scan the local networks.
+  EXPECT_NE(std::get<std::string>(ParseArguments({}, stdin)).find("-l"),
+            std::string::npos);
+}
+
 constexpr std::uint32_t kLive = 0x026433C6;  // 198.51.100.2
 
 // Takes 0.0.0.0, 198.51.100.2 and .9 only; resolves .2 (as a stale entry)
@@ -185,7 +245,9 @@ TEST(Cli, LinesInOrderInEveryForm) {
   for (const auto& c : cases) {
     options.format = c.format;
     options.found_only = c.found_only;
-    EXPECT_EQ(RunScan(options, kFake), std::tuple(1, c.out, ""));
+    // With --found, one found is success.
+    EXPECT_EQ(RunScan(options, kFake),
+              std::tuple(c.found_only ? 0 : 1, c.out, ""));
   }
 
   // Exit statuses: all resolved; an empty address alone; reasons with -v;
