@@ -26,6 +26,10 @@ enum class Fit {
   kToCaption,  // the box follows the caption in the font in use, one line
 };
 
+// The size of the window's own font, in points: the size the layout was drawn
+// for, whatever size the desktop picks for other programs.
+inline constexpr double kWindowFontPoints = 8.25;
+
 // kDefault is the window's font; the others name the two label fonts.
 enum class Font { kDefault, kTitle, kAddress };
 
@@ -90,6 +94,21 @@ inline constexpr std::array<Control, kControlCount> kControls{{
     {"txtVendor", Kind::kTextBox, 120, 2400, 3855, 285, u"", Font::kDefault, 3,
      Fit::kFixed, true},
 }};
+
+// Each caption label and the text box it names for assistive technology; no
+// caption has an access key, so nothing visible changes.
+struct Caption {
+  Id label, box;
+};
+inline constexpr std::array<Caption, 3> kCaptions{{
+    {kLabel1, kTxtIP},
+    {kLabel3, kTxtMAC},
+    {kLabel2, kTxtVendor},
+}};
+
+// What a screen reader says of the logo.
+inline constexpr std::u16string_view kLogoDescription =
+    u"Velmora Networks logo";
 
 // The logo's image that Image1 shows, at its natural size.
 inline constexpr int kLogoImageSize = 48;

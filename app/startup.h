@@ -2,6 +2,10 @@
 // loaded before any window exists.
 #pragma once
 
+#include <filesystem>
+#include <optional>
+#include <string>
+
 #include "oui.h"
 
 namespace norvane {
@@ -14,6 +18,27 @@ namespace norvane {
 // have: a closed standard output is a write error, not a silent success.
 // Nothing to do on Windows.
 void OpenStandardStreams();
+
+// Exit status of a program that could not load its table.
+inline constexpr int kTableExitStatus = 2;
+
+// Why the table could not be loaded, worded for the user.
+struct TableError {
+  std::u16string message;
+  std::u16string title;
+};
+
+// The words shown for fault.
+TableError Worded(const TableFault& fault);
+
+// The directory that holds the running executable (never the working
+// directory); empty when it cannot be found.
+std::filesystem::path ProgramDirectory();
+
+// Reads oui.ieee from directory (the executable's own by default) into
+// OUIList. An empty directory, one that could not be found, has no table.
+std::optional<TableError> LoadTable(
+    const std::filesystem::path& directory = ProgramDirectory());
 
 // Shows a table error to the user and returns once it has been seen.
 using ShowTableErrorFunction = void (*)(const TableError& error);

@@ -14,10 +14,6 @@
 
 namespace norvane {
 
-// Shown in place of a hardware address whenever a query fails.
-inline constexpr char16_t kQueryErrorText[] =
-    u"Error: Gagal memanggil SendARP()";
-
 // What inet_addr returns for text it cannot read (and for 255.255.255.255).
 inline constexpr std::uint32_t kMalformedAddress = 0xFFFFFFFF;
 
@@ -100,22 +96,6 @@ struct AddressPlatform {
                   const ResolveOptions& options, const ResolveDone& done);
 };
 
-// A resolve function from one that answers a single address per call (as a
-// fake may): on entry length is the buffer's capacity, on success the
-// number of address bytes reported.
-using ResolveOne = bool (*)(std::uint32_t address, HardwareBuffer& buffer,
-                            std::uint32_t& length);
-template <ResolveOne resolve>
-void ResolveEach(std::span<const std::uint32_t> addresses,
-                 const ResolveOptions&, const ResolveDone& done) {
-  for (std::size_t i = 0; i < addresses.size(); ++i) {
-    Resolution answer;
-    answer.length = static_cast<std::uint32_t>(answer.buffer.size());
-    answer.resolved = resolve(addresses[i], answer.buffer, answer.length);
-    done(i, answer);
-  }
-}
-
 // The platform's own parser and resolver (rtnetlink on Linux, SendARP on
 // Windows).
 const AddressPlatform& SystemPlatform();
@@ -159,7 +139,11 @@ void QueryMany(const std::vector<std::u16string>& texts,
 bool QueryMAC(const std::u16string& text, std::u16string& result,
               const AddressPlatform& platform = SystemPlatform());
 
-// The hardware address text of the host at text, the error text when the
+// Shown in place of a hardware address whenever a query fails.
+inline constexpr char16_t kQueryErrorText[] =
+    u"Error: Gagal memanggil SendARP()";
+
+// The hardware address text of the host at text, kQueryErrorText when the
 // query fails, or the empty string for an empty text (no query is made).
 std::u16string GetMAC(const std::u16string& text,
                       const AddressPlatform& platform = SystemPlatform());

@@ -27,61 +27,46 @@ void SplitText(std::u16string& text, const std::u16string& delimiter,
 // The vendor table's file name; it lies in the executable's directory.
 inline constexpr std::string_view kTableFileName = "oui.ieee";
 
-// Exit status of a program that could not load its table.
-inline constexpr int kTableExitStatus = 2;
-
 // The largest table read: thirty times the size of the shipped one.
 inline constexpr std::uint64_t kMaxTableBytes = std::uint64_t{64} << 20;
+// The longest line read: a registry record takes a few hundred bytes, and a
+// vendor name costs its length on every lookup.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{64} << 10;
 
-// Why a table could not be loaded, worded for the user.
-struct TableError {
-  std::u16string message;
-  std::u16string title;
+// Why a table could not be read.
+struct TableFault {
+  bool missing = false;   // no ordinary file at the path
+  std::u16string reason;  // otherwise why it could not be read, in words
 };
-
-// The directory that holds the running executable (never the working
-// directory); empty when it cannot be found.
-std::filesystem::path ProgramDirectory();
 
 class VendorTable;
 
 // Reads the table file at path into table, replacing what it held, up to the
-// size the file had when it was opened. Returns the error to show when the
-// file is missing, cannot be read, or is larger than max_bytes.
-std::optional<TableError> ReadTable(const std::filesystem::path& path,
+// size the file had when it was opened. Says why when the file is missing,
+// cannot be read, is larger than max_bytes or holds a line longer than
+// kMaxLineBytes; table is then left as it was.
+std::optional<TableFault> ReadTable(const std::filesystem::path& path,
                                     VendorTable& table,
                                     std::uint64_t max_bytes = kMaxTableBytes);
 
-// The table file's bytes as text: a leading UTF-8 byte order mark dropped,
-// then UTF-8 (one U+FFFD per invalid byte). On Windows, bytes that are not
-// valid UTF-8 and carry no byte order mark go through the ANSI code page.
-std::u16string DecodeTableText(std::string_view bytes);
-
-// Frees the bytes of a VendorTable.
-struct ReleaseTableBytes {
-  std::size_t mapped = 0;  // bytes mapped, 0 for new[]
-  void operator()(char* bytes) const;
-};
-
-// The table's lines, cut at CR LF, held in one buffer as the file's bytes
-// with an index by prefix, made on first use (loading only reads the file).
+// The table's lines, cut at CR LF, held as the file's bytes and the offset of
+// each line, with an index by prefix for each prefix length.
 // A line is a record unless it starts with '#'.
 // Its prefix is columns 1 to 8, or 1 to 10 when column 9 holds '-' (a 28-bit
 // block, XX-XX-XX-X), or 1 to 13 when columns 9 and 12 hold '-' (a 36-bit
 // block, XX-XX-XX-XX-X); its name is column 25 on.
 class VendorTable {
  public:
-  VendorTable() = default;
+  VendorTable() : VendorTable(std::string_view()) {}
   // The table of these lines, as if read from a UTF-8 file of them.
   VendorTable(std::initializer_list<std::u16string> lines);
-  // The table whose file holds bytes.
-  static VendorTable FromBytes(std::string_view bytes);
+  // The table whose file holds bytes, whatever the length of its lines.
+  static VendorTable FromBytes(std::string_view bytes) {
+    return VendorTable(bytes);
+  }
 
   // The number of lines and line i, decoded; an empty file has one line.
-  std::size_t size() const {
-    Index();
-    return lines_;
-  }
+  std::size_t size() const { return starts_.size() - 1; }
   bool empty() const { return size() == 0; }
   std::u16string operator[](std::size_t i) const;
   void clear() { *this = VendorTable(); }
@@ -91,60 +76,34 @@ class VendorTable {
   std::u16string Find(std::u16string_view mac) const;
 
  private:
-  static constexpr std::size_t kLongestPrefix = 13;
-  using Prefix = std::u16string_view;
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  explicit VendorTable(std::string_view bytes);
+  VendorTable(std::unique_ptr<char[]> bytes, std::size_t size);
 
-  // Consecutive records, all of one prefix length and in order of their
-  // prefixes, found by halving their byte range.
-  struct Run {
-    std::size_t begin, end;  // bytes, from a line start to past a CR LF
-    std::size_t columns;     // 8, 10 or 13
-    std::size_t records;
-    std::size_t fences_begin, fences_end;  // in fences_
-  };
-  static constexpr std::size_t kMostRuns = 8;
-  static constexpr std::size_t kFenceEvery = 16;
+  // Line i's bytes, without its CR LF.
+  std::string_view Line(std::size_t i) const;
+  std::u16string Decode(std::string_view bytes) const;
+  // Line i's prefix characters into buffer, as a view of it.
+  std::u16string_view PrefixOf(std::size_t i, char16_t* buffer) const;
+  // Puts the records of index in order of their prefixes, file order kept
+  // among equal ones.
+  void Sort(std::vector<std::uint32_t>& index) const;
+  // Line i's prefix, of columns characters at most, against key.
+  int Compare(std::size_t i, std::u16string_view key,
+              std::size_t columns) const;
+  // The first record in file order whose prefix of columns characters at
+  // most is key, or size() when none is.
+  std::size_t Lookup(std::u16string_view key, std::size_t columns) const;
 
-  // The file's bytes: from new[], or on Linux, for a table of 2 MiB or
-  // more, an anonymous mapping whose whole 2 MiB pages are huge pages (a
-  // few page faults instead of hundreds, and no more memory).
-  using Buffer = std::unique_ptr<char[], ReleaseTableBytes>;
-  static Buffer Allocate(std::size_t size);
+  std::unique_ptr<char[]> bytes_;  // the file, always ended by CR LF
+  bool ansi_ = false;              // decoded through the ANSI code page
+  // Where each line starts (past a byte order mark for the first), and one
+  // past the last line's CR LF.
+  std::vector<std::uint32_t> starts_;
+  // The records' line numbers for prefixes of 8, 10 and 13 columns, each
+  // sorted by prefix and, for one prefix, in file order.
+  std::vector<std::uint32_t> index_[3];
 
-  VendorTable(Buffer bytes, std::size_t size);
-  // Made on first use: loading only reads the file.
-  void Index() const;
-  bool FindRuns() const;
-  void Hash() const;
-  std::size_t Search(const Run& run, Prefix key) const;
-  // The line that starts at byte start, without its CR LF.
-  std::string_view LineAt(std::size_t start) const;
-  void Decode(std::string_view bytes, std::u16string& out) const;
-  // The line's prefix characters into buffer, as a view of it.
-  Prefix PrefixOf(std::string_view line, char16_t* buffer) const;
-  // The start of the first record whose prefix is key, of columns
-  // characters at most, or kNone.
-  std::size_t Lookup(Prefix key, std::size_t columns) const;
-  void Insert(std::size_t start, Prefix key) const;
-
-  Buffer bytes_;  // the file, always ended by CR LF
-  std::size_t bytes_size_ = 0;
-  mutable std::size_t text_start_ = 0;  // past a byte order mark
-  mutable bool indexed_ = false;
-  mutable std::size_t lines_ = 0;
-  mutable bool ansi_ = false;  // decoded through the ANSI code page
-  // A table of sorted runs of records (the shipped one) is searched in
-  // place; any other has its records hashed by prefix, each slot holding
-  // where the first record of a prefix starts.
-  mutable std::vector<Run> runs_;
-  // The start of every 16th record of a run.
-  mutable std::vector<std::uint32_t> fences_;
-  mutable std::vector<std::uint32_t> slots_;
-  // Line starts, made when a line is first asked for by its number.
-  mutable std::vector<std::uint32_t> starts_;
-
-  friend std::optional<TableError> ReadTable(const std::filesystem::path&,
+  friend std::optional<TableFault> ReadTable(const std::filesystem::path&,
                                              VendorTable&, std::uint64_t);
 };
 
@@ -154,11 +113,6 @@ bool FileExists(const std::filesystem::path& path);
 
 // The program's table. Filled once at start-up, read by FindVendor.
 extern VendorTable OUIList;
-
-// Reads oui.ieee from directory (the executable's own by default) into
-// OUIList. An empty directory, one that could not be found, has no table.
-std::optional<TableError> LoadTable(
-    const std::filesystem::path& directory = ProgramDirectory());
 
 // The vendor name for a hardware address text from OUIList.
 std::u16string FindVendor(const std::u16string& mac);

@@ -2,13 +2,11 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QInputEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <array>
-#include <chrono>
 #include <limits>
 #include <map>
 #include <utility>
@@ -21,32 +19,26 @@ namespace {
 
 namespace layout = norvane::layout;
 
-// Each caption label names the box below it for assistive technology; no
-// caption has an access key, so nothing visible changes.
-constexpr std::pair<layout::Id, layout::Id> kCaptionOf[] = {
-    {layout::kLabel1, layout::kTxtIP},
-    {layout::kLabel3, layout::kTxtMAC},
-    {layout::kLabel2, layout::kTxtVendor}};
-
-constexpr char kLogoDescription[] = "The Velmora Networks logo";
-
-// The events a user gives with the mouse or the keyboard.
-bool IsUserInput(QEvent::Type type) {
-  switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Wheel:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-      return true;
-    default:
-      return false;
+// Eats the mouse and keyboard input delivered while it is installed.
+class InputEater : public QObject {
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::Wheel:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+        return true;
+      default:
+        return false;
+    }
   }
-}
+};
 
 QString ToQString(std::u16string_view text) {
   return QString(reinterpret_cast<const QChar*>(text.data()),
@@ -106,7 +98,7 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
   setWindowTitle(ToQString(layout::kCaption));
   setWindowIcon(norvane::qt::DeepestIcon(":/norvane.ico"));
   QFont font = QApplication::font();
-  font.setPointSizeF(norvane::qt::kWindowFontPoints);
+  font.setPointSizeF(layout::kWindowFontPoints);
   setFont(font);
   setFixedSize(layout::Pixels(layout::kClientWidth),
                layout::Pixels(layout::kClientHeight));
@@ -122,7 +114,7 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
         image->setPixmap(QPixmap::fromImage(
             norvane::qt::IconImage(":/logo.ico", layout::kLogoImageSize)));
         image->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        image->setAccessibleDescription(kLogoDescription);
+        image->setAccessibleDescription(ToQString(layout::kLogoDescription));
         widget = image;
         break;
       }
@@ -175,7 +167,7 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
     previous = widget;
   }
 
-  for (const auto& [label, box] : kCaptionOf) {
+  for (const auto& [label, box] : layout::kCaptions) {
     static_cast<QLabel*>(widgets[label])->setBuddy(widgets[box]);
   }
 
@@ -183,48 +175,19 @@ frmMAC::frmMAC(const norvane::AddressPlatform& platform, QWidget* parent)
   txtMAC_ = static_cast<QLineEdit*>(widgets[layout::kTxtMAC]);
   txtVendor_ = static_cast<QLineEdit*>(widgets[layout::kTxtVendor]);
   txtIP_->setFocus();
-  QApplication::instance()->installEventFilter(this);
-}
-
-bool frmMAC::eventFilter(QObject* watched, QEvent* event) {
-  if (IsUserInput(event->type())) {
-    // Synthesised events without a time pass untouched.
-    const quint64 time = static_cast<QInputEvent*>(event)->timestamp();
-    if (time != 0) {
-      if (busy_until_ != 0 && std::chrono::steady_clock::now() - query_ended_ >
-                                  std::chrono::seconds(1)) {
-        busy_until_ = 0;
-      }
-      if (busy_until_ != 0) {
-        // Window systems count milliseconds in 32 bits, which wrap after 49
-        // days: compare the distance, and stop comparing at the first event
-        // given after the query.
-        const auto after = static_cast<qint32>(
-            static_cast<quint32>(time) - static_cast<quint32>(busy_until_));
-        if (after <= 0) return true;
-        busy_until_ = 0;
-      }
-      last_input_time_ = time;
-    }
-  }
-  return QWidget::eventFilter(watched, event);
 }
 
 void frmMAC::cmdRetreive_Click() {
-  // The query blocks the event loop; what the user does meanwhile waits in
-  // the queue. It happened between the click's time and that time plus the
-  // query's length, and is dropped when the loop resumes.
-  const quint64 clicked_at = last_input_time_;
-  const auto start = std::chrono::steady_clock::now();
   {
     LineEditBoxes boxes(*txtIP_, *txtMAC_, *txtVendor_);
     BusyCursor busy;
     norvane::cmdRetreive_Click(boxes, platform_);
   }
-  if (clicked_at != 0) {
-    const auto took = std::chrono::ceil<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    busy_until_ = clicked_at + static_cast<quint64>(took.count());
-    query_ended_ = std::chrono::steady_clock::now();
-  }
+  // The query blocked the event loop: what the user did meanwhile waits in
+  // the queue. It is delivered now and dropped, so that impatient clicks do
+  // not each run another query.
+  InputEater eater;
+  QCoreApplication::instance()->installEventFilter(&eater);
+  QCoreApplication::processEvents();
+  QCoreApplication::instance()->removeEventFilter(&eater);
 }

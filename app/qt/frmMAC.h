@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QWidget>
-#include <chrono>
 
 #include "mac.h"
 
@@ -16,11 +15,6 @@ namespace norvane::qt {
 // family of screen faces.
 inline constexpr char kFallbackFace[] = "DejaVu Sans";
 
-// The window's own font: the desktop's default face at the size the layout was
-// drawn for, so that every caption fits its box whatever size the desktop
-// picks for other programs.
-inline constexpr double kWindowFontPoints = 8.25;
-
 }  // namespace norvane::qt
 
 class frmMAC : public QWidget {
@@ -31,23 +25,11 @@ class frmMAC : public QWidget {
       const norvane::AddressPlatform& platform = norvane::SystemPlatform(),
       QWidget* parent = nullptr);
 
- protected:
-  // Drops the mouse and keyboard input given while a query blocked the
-  // window, so that impatient clicks do not each run another query.
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private slots:
   void cmdRetreive_Click();
 
  private:
   const norvane::AddressPlatform& platform_;
-  // Input events carry the windowing system's time in milliseconds: the last
-  // one let through, and the end of the last query on that clock.
-  quint64 last_input_time_ = 0;
-  quint64 busy_until_ = 0;
-  // When the last query ended on this machine's clock: what waited in the
-  // queue arrives at once after it, so later input is never compared.
-  std::chrono::steady_clock::time_point query_ended_;
   QLineEdit* txtIP_ = nullptr;
   QLineEdit* txtMAC_ = nullptr;
   QLineEdit* txtVendor_ = nullptr;

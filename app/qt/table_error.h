@@ -1,7 +1,7 @@
 // Start-up failure: the vendor table could not be loaded.
 #pragma once
 
-#include "oui.h"
+#include "startup.h"
 
 namespace norvane::qt {
 

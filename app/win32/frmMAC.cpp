@@ -31,7 +31,6 @@ constexpr DWORD kWindowExStyle = 0;
 // The window's own font, used by every control without one of its own: the
 // system's dialog face at the design size of the layout.
 constexpr wchar_t kWindowFace[] = L"MS Shell Dlg";
-constexpr double kWindowPoints = 8.25;
 
 std::wstring Wide(std::u16string_view text) {
   return std::wstring(text.begin(), text.end());
@@ -128,17 +127,6 @@ struct Drawing {
 
 using Controls = std::array<HWND, layout::kControlCount>;
 
-// The label whose caption names each text box for screen readers. The
-// button's name is its own caption.
-constexpr std::array<std::pair<layout::Id, layout::Id>, 3> kNamedBy{{
-    {layout::kTxtIP, layout::kLabel1},
-    {layout::kTxtMAC, layout::kLabel3},
-    {layout::kTxtVendor, layout::kLabel2},
-}};
-
-// What a screen reader says of the logo.
-constexpr std::u16string_view kLogoDescription = u"Velmora Networks logo";
-
 // What a screen reader is told that the system cannot work out itself: the
 // text boxes' names and the logo's description. Set through the
 // accessibility layer's annotation service, and cleared when this goes.
@@ -152,10 +140,12 @@ class Annotations {
       services_ = nullptr;
       return;
     }
-    for (const auto& [box, label] : kNamedBy) {
+    // The button's name is its own caption.
+    for (const auto& [label, box] : layout::kCaptions) {
       Set(controls[box], PROPID_ACC_NAME, layout::kControls[label].text);
     }
-    Set(controls[layout::kImage1], PROPID_ACC_DESCRIPTION, kLogoDescription);
+    Set(controls[layout::kImage1], PROPID_ACC_DESCRIPTION,
+        layout::kLogoDescription);
   }
   ~Annotations() {
     if (services_) {
@@ -216,8 +206,8 @@ SIZE CaptionSize(HWND control, HFONT font, std::u16string_view text) {
 // Fonts, logo and geometry for dpi; called at creation and on a DPI change.
 void ApplyDpi(HWND window, Form& form, unsigned dpi) {
   Drawing fresh;
-  fresh.window_font =
-      MakeFont(kWindowFace, kWindowPoints, false, DEFAULT_CHARSET, dpi);
+  fresh.window_font = MakeFont(kWindowFace, layout::kWindowFontPoints, false,
+                               DEFAULT_CHARSET, dpi);
   // The two label fonts are Western, upright, plain.
   for (const auto& [font, style] :
        {std::pair{&fresh.title_font, layout::kTitleFont},

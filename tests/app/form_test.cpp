@@ -7,6 +7,7 @@
 
 #include "form.h"
 #include "oui.h"
+#include "resolve_each.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include "mac.h"
 #include "pool.h"
+#include "resolve_each.h"
 
 namespace norvane {
 namespace {

@@ -11,6 +11,23 @@
 
 namespace norvane::reference {
 
+// The table file's bytes as text: a leading UTF-8 byte order mark dropped,
+// then UTF-8 (one U+FFFD per invalid byte). On Windows, bytes that are not
+// valid UTF-8 and carry no byte order mark go through the ANSI code page.
+inline std::u16string DecodeTableText(std::string_view bytes) {
+  std::u16string text;
+  if (bytes.starts_with(kUtf8ByteOrderMark)) {
+    bytes.remove_prefix(kUtf8ByteOrderMark.size());
+#ifdef _WIN32
+  } else if (!IsValidUtf8(bytes)) {
+    DecodeAnsi(bytes, text);
+    return text;
+#endif
+  }
+  DecodeUtf8(bytes, text);
+  return text;
+}
+
 inline std::vector<std::u16string> Lines(std::string_view bytes) {
   std::u16string text = DecodeTableText(bytes);
   std::vector<std::u16string> lines;

@@ -14,6 +14,7 @@
 
 #include "oui.h"
 #include "reference.h"
+#include "startup.h"
 #include "text.h"
 
 namespace norvane {
@@ -121,7 +122,7 @@ TEST_F(TableDir, LinesAndAnswersAreThoseOfThePlainScan) {
       {"AA-BB-CC" + std::string("  \xFF\xFE\0", 5) + std::string(11, ' ') +
        "Bad \xC3(x)\r\n00-0C-29  \xE2\x82            Next\r\n"},
       // No CR LF at all.
-      {std::string(70000, 'x')},
+      {std::string(kMaxLineBytes, 'x')},
       {sorted},
       {reversed},
   };
@@ -167,39 +168,59 @@ TEST_F(TableDir, LegacyTablesThroughTheAnsiCodePage) {
 }
 #endif
 
-// Missing, unreadable and oversized tables are refused, naming why; the
-// table held stays.
+// Missing, unreadable and oversized tables and tables with an overlong line
+// are refused, naming why; the table held stays.
 TEST_F(TableDir, MissingUnreadableAndOversizedTablesAreRefused) {
   // Neither a missing table nor a folder in its place counts as present.
   for (const bool folder : {false, true}) {
     if (folder) fs::create_directory(dir_ / "oui.ieee");
-    const auto error = ReadTable(dir_ / "oui.ieee", OUIList);
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->message, u"Critical Error! oui.ieee not found!");
-    EXPECT_EQ(error->title, u"ERROR: Can't Find File");
+    const auto fault = ReadTable(dir_ / "oui.ieee", OUIList);
+    ASSERT_TRUE(fault.has_value());
+    EXPECT_TRUE(fault->missing);
   }
   fs::remove(dir_ / "oui.ieee");
 
   const std::string table = std::string(kVm) + "\r\n";
   const fs::path path = Write(table);
-  const std::u16string larger =
-      u"Critical Error! oui.ieee can't be read: the file is larger than ";
+  const std::u16string larger = u"the file is larger than ";
   ASSERT_FALSE(ReadTable(path, OUIList, table.size()).has_value());
-  const auto error =
-      ReadTable(path, OUIList, table.size() - 1).value_or(TableError{});
-  EXPECT_EQ(error.title, u"ERROR: Can't Read File");
-  EXPECT_EQ(error.message,
+  const auto fault =
+      ReadTable(path, OUIList, table.size() - 1).value_or(TableFault{});
+  EXPECT_FALSE(fault.missing);
+  EXPECT_EQ(fault.reason,
             larger + DecodeUtf8(std::to_string(table.size() - 1)) + u" bytes");
-  EXPECT_EQ(ReadTable(path, OUIList, 0).value_or(TableError{}).message,
+  EXPECT_EQ(ReadTable(path, OUIList, 0).value_or(TableFault{}).reason,
             larger + u"0 MiB");
+  EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
+
+  // A line of 64 KiB is read, one byte more is not, wherever it stands: a
+  // lookup costs the length of the name it finds.
+  const std::string longest(kMaxLineBytes, 'x');
+  const fs::path other = dir_ / "other.ieee";
+  for (const std::string& bytes :
+       {"\xEF\xBB\xBF" + longest, table + longest + "\r\n"}) {
+    std::ofstream(other, std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+    VendorTable read;
+    EXPECT_FALSE(ReadTable(other, read).has_value());
+  }
+  for (const auto& [bytes, line] :
+       {std::pair{longest + "x\r\n", 1},
+        {table + "# comment\r\n" + std::string(kVm.substr(0, 24)) + longest,
+         3}}) {
+    std::ofstream(other, std::ios::binary)
+        .write(bytes.data(), std::streamsize(bytes.size()));
+    EXPECT_EQ(ReadTable(other, OUIList).value_or(TableFault{}).reason,
+              u"line " + DecodeUtf8(std::to_string(line)) +
+                  u" is longer than 64 KiB");
+  }
   EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
 
 #ifdef _WIN32
   // Hidden and system files do not count as present.
   for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), attribute));
-    EXPECT_EQ(ReadTable(path, OUIList).value_or(TableError{}).title,
-              u"ERROR: Can't Find File");
+    EXPECT_TRUE(ReadTable(path, OUIList).value_or(TableFault{}).missing);
   }
   ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
   // Opened without sharing: the file exists but cannot be read.
@@ -209,36 +230,17 @@ TEST_F(TableDir, MissingUnreadableAndOversizedTablesAreRefused) {
       CloseHandle);
   ASSERT_NE(lock.get(), INVALID_HANDLE_VALUE);
   ASSERT_TRUE(FileExists(path));
-  const auto broken = ReadTable(path, OUIList).value_or(TableError{});
-  EXPECT_EQ(broken.title, u"ERROR: Can't Read File");
-  EXPECT_TRUE(
-      broken.message.starts_with(u"Critical Error! oui.ieee can't be read: "));
+  const auto broken = ReadTable(path, OUIList).value_or(TableFault{true, {}});
+  EXPECT_FALSE(broken.missing);
+  EXPECT_FALSE(broken.reason.empty());
 #endif
-}
-
-// The table comes from beside the executable, never the working directory.
-TEST_F(TableDir, LoadReadsBesideTheExecutable) {
-  Write("00-0C-29                Decoy from the working directory\r\n");
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir_);
-  const auto error = LoadTable();
-  // Nor is it read from there when the executable's folder is unknown.
-  const auto unknown = LoadTable("");
-  fs::current_path(previous);
-  ASSERT_FALSE(error.has_value());
-  EXPECT_EQ(FindVendor(u"00-0C-29"), u"VMware, Inc.");
-  // UTF-8 names read right under any code page.
-  EXPECT_EQ(FindVendor(u"8C-1F-64-8F-80-01"), u"HIGHVOLT Pr\u00FCftechnik");
-  EXPECT_EQ(FindVendor(u"70-B3-D5-2F-A0-01"),
-            u"Toray\u3000Medical\u3000Co.,Ltd");
-  EXPECT_EQ(unknown.value_or(TableError{}).title, u"ERROR: Can't Find File");
 }
 
 // Without longer blocks a table answers as the plain scan always did: each
 // prefix by its first record in file order. Shown on the shipped table's
 // 24-bit records, a miss and a prefix given alone among them.
 TEST(ShippedTable, TwentyFourBitRecordsAnswerAsTheScanDid) {
-  ASSERT_FALSE(LoadTable().has_value());
+  ASSERT_FALSE(ReadTable(ProgramDirectory() / kTableFileName, OUIList));
   std::u16string text;
   std::map<std::u16string, std::u16string> first;
   for (std::size_t i = 0; i < OUIList.size(); ++i) {

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "frmMAC.h"
+#include "resolve_each.h"
 
 using namespace norvane;
 using namespace norvane::win32;
