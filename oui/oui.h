@@ -95,7 +95,8 @@ class VendorTable {
   std::size_t Lookup(std::u16string_view key, std::size_t columns) const;
 
   std::unique_ptr<char[]> bytes_;  // the file, always ended by CR LF
-  bool ansi_ = false;              // decoded through the ANSI code page
+  [[maybe_unused]] bool ansi_ =
+      false;  // decoded through the ANSI code page (Windows)
   // Where each line starts (past a byte order mark for the first), and one
   // past the last line's CR LF.
   std::vector<std::uint32_t> starts_;
