@@ -10,6 +10,17 @@ namespace {
 
 constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
 
+std::u16string HardwareText(const std::uint8_t* bytes, std::size_t count) {
+  std::u16string text;
+  text.reserve(count * 3);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0) text += u'-';
+    text += kHexDigits[bytes[i] >> 4];
+    text += kHexDigits[bytes[i] & 0x0F];
+  }
+  return text;
+}
+
 // The answer's text, or a failure when the answer holds nothing usable.
 QueryResult Format(const Resolution& answer) {
   QueryResult out;
@@ -31,11 +42,13 @@ QueryResult Format(const Resolution& answer) {
   // really in the buffer is read.
   const std::size_t count =
       std::min<std::size_t>(answer.length, answer.buffer.size());
-  out.mac.reserve(count * 3);
-  for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) out.mac += u'-';
-    out.mac += kHexDigits[answer.buffer[i] >> 4];
-    out.mac += kHexDigits[answer.buffer[i] & 0x0F];
+  out.mac = HardwareText(answer.buffer.data(), count);
+  for (const HardwareBuffer& other : answer.conflicts) {
+    out.conflicts.push_back(HardwareText(other.data(), other.size()));
+  }
+  if (answer.foreign_frame) {
+    out.frame_source =
+        HardwareText(answer.frame_source.data(), answer.frame_source.size());
   }
   return out;
 }
@@ -88,6 +101,8 @@ const char* SourceText(Source source) {
       return "noarp";
     case Source::kOwn:
       return "own address";
+    case Source::kReply:
+      return "reply";
   }
   return "";
 }

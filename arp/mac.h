@@ -49,6 +49,7 @@ enum class Source : std::uint8_t {
   kPermanent,
   kNoArp,
   kOwn,
+  kReply,  // a reply to a request of the run's own, read off the wire
 };
 const char* SourceText(Source source);
 
@@ -62,6 +63,13 @@ struct Resolution {
   Reason reason = Reason::kNone;  // when not resolved
   Source source = Source::kUnknown;
   std::uint32_t gateway = 0;  // for kOffLink, network byte order; 0 if none
+  // A reply read off the wire: every other hardware address that answered
+  // for the same address, in the order they came, and whether the frame of
+  // the reply taken came from another Ethernet address (frame_source) than
+  // the one it names.
+  std::vector<HardwareBuffer> conflicts{};
+  bool foreign_frame = false;
+  HardwareBuffer frame_source{};
 };
 
 // How a run of queries treats the network.
@@ -71,6 +79,9 @@ struct ResolveOptions {
   std::chrono::milliseconds timeout{0};
   // Resolution requests a second at most.
   unsigned rate = 1000;
+  // Where the run asks with frames of its own (a scan with CAP_NET_RAW):
+  // the times an address that does not answer is asked.
+  unsigned attempts = 2;
   // Once this holds true, the addresses not yet asked for end at once,
   // unasked (kSystem): the caller has no use for them any more.
   const std::atomic<bool>* stop = nullptr;
@@ -125,6 +136,8 @@ struct QueryResult {
   Reason reason = Reason::kNone;
   Source source = Source::kUnknown;
   std::uint32_t gateway = 0;
+  std::vector<std::u16string> conflicts;  // other hardware addresses
+  std::u16string frame_source;  // when the reply's frame came from another
 };
 using QueryDone = std::function<void(std::size_t, const QueryResult&)>;
 

@@ -2,10 +2,12 @@
 // kernel over rtnetlink. It needs no privileges: it reads the routing table,
 // the interface and the neighbour cache, and when the cache has no usable
 // entry it has the kernel resolve the address, then waits for the neighbour
-// event. With CAP_NET_ADMIN it asks the kernel directly (RTM_NEWNEIGH with
-// NTF_USE), so only ARP reaches the host; without, it sends one empty UDP
-// datagram to the host's discard port. Many addresses share one run: one
-// event subscription, requests paced and a bounded number waiting at once.
+// event. A scan by a process with CAP_NET_RAW asks with ARP frames of its
+// own instead (packet.h), touching no neighbour entry. With CAP_NET_ADMIN it
+// asks the kernel directly (RTM_NEWNEIGH with NTF_USE), so only ARP reaches the
+// host; without, it sends one empty UDP datagram to the host's discard port.
+// Many addresses share one run: one event subscription, requests paced and a
+// bounded number waiting at once.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <libmnl/libmnl.h>
@@ -34,6 +36,7 @@
 
 #include "mac.h"
 #include "netlink.h"
+#include "packet.h"
 #include "resolver.h"
 #include "text.h"
 
@@ -436,7 +439,13 @@ class SystemKernel : public Kernel {
 void ResolveAddresses(std::span<const std::uint32_t> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
   SystemKernel kernel;
-  Resolve(kernel, addresses, options, done);
+  // One address keeps the kernel's path: the cache first, no frame at all
+  // for a host it knows.
+  std::unique_ptr<norvane::Prober> wire;
+  if (addresses.size() > 1 && packet::MaySendFrames()) {
+    wire = packet::MakePacketProber(options);
+  }
+  Resolve(kernel, addresses, options, done, wire.get());
 }
 
 }  // namespace

@@ -96,8 +96,9 @@ class Run {
   using Clock = std::chrono::steady_clock;
 
   Run(Kernel& kernel, std::span<const std::uint32_t> addresses,
-      const ResolveOptions& options, const ResolveDone& done)
+      const ResolveOptions& options, const ResolveDone& done, Prober* prober)
       : kernel_(kernel),
+        prober_(prober),
         addresses_(addresses),
         options_(options),
         done_(done),
@@ -121,8 +122,8 @@ class Run {
         }
       }
       if (next_ == addresses_.size() && waiting_.empty()) return;
-      if (WantsProbe() && now >= next_probe && now >= blocked_until_ &&
-          !HasRoom() && !told_table_) {
+      if (!prober_ && WantsProbe() && now >= next_probe &&
+          now >= blocked_until_ && !HasRoom() && !told_table_) {
         told_table_ = true;
         if (options_.table_sets_pace) options_.table_sets_pace(limit_);
       }
@@ -136,8 +137,11 @@ class Run {
           until = std::min(until, next_probe);
         }
       }
+      if (prober_ && WantsProbe()) {
+        until = std::min(until, std::max(next_probe, prober_->NextAsk()));
+      }
       std::vector<Neighbour> events;
-      switch (kernel_.Wait(until, events)) {
+      switch (prober_ ? Hear(until) : kernel_.Wait(until, events)) {
         case Arrival::kEvents:
           for (const Neighbour& n : events) Settle(n);
           break;
@@ -190,6 +194,21 @@ class Run {
       return false;
     }
     LinkFacts& link = links_.at(std::get<1>(decided));
+    if (prober_) {
+      // The prober ends the address itself: no deadline of the run's.
+      const Reason refusal = prober_->Ask(address, link.index);
+      if (refusal != Reason::kNone) {
+        done_(position, Refusal(refusal));
+        return false;
+      }
+      waiting_.emplace(address, Waiting{{position},
+                                        link.index,
+                                        Clock::time_point::max(),
+                                        0ms,
+                                        0ms,
+                                        true});
+      return true;
+    }
     if (!link.resolution_time) {
       link.resolution_time = kernel_.ResolutionTime(link.name);
       link.retrans_time = kernel_.RetransTime(link.name);
@@ -262,6 +281,7 @@ class Run {
   // Whether one more entry may be held. The limit is read only once a
   // first one is held.
   bool HasRoom() {
+    if (prober_) return prober_->NextAsk() <= Clock::now();
     if (held_.empty()) return true;
     if (limit_ == 0) limit_ = std::max<std::size_t>(kernel_.WaitingLimit(), 1);
     return held_.size() < limit_;
@@ -298,6 +318,8 @@ class Run {
       return Refusal(Reason::kOtherInterface);
     }
     if (link.refusal != Reason::kNone) return Refusal(link.refusal);
+    // Asked on the wire: who is there now, not what the cache remembers.
+    if (prober_) return route->oif;
     // Subscribe before looking at the cache, so that no change of the entry
     // can slip between the look and the wait.
     if (!kernel_.Subscribe()) return Refusal(Reason::kSystem);
@@ -358,6 +380,21 @@ class Run {
     waiting_.erase(found);
   }
 
+  // The prober's answers, each for every position that waits for it.
+  Arrival Hear(Clock::time_point until) {
+    Prober::Answers answers;
+    const Arrival arrival = prober_->Wait(until, answers);
+    for (const auto& [address, answer] : answers) {
+      const auto found = waiting_.find(address);
+      if (found == waiting_.end()) continue;
+      for (std::size_t position : found->second.positions) {
+        done_(position, answer);
+      }
+      waiting_.erase(found);
+    }
+    return arrival;
+  }
+
   // Events were lost: asks for every held and every awaited entry instead.
   void Recheck() {
     std::vector<Neighbour> entries;
@@ -414,6 +451,7 @@ class Run {
   }
 
   Kernel& kernel_;
+  Prober* const prober_;  // null: the kernel resolves
   std::span<const std::uint32_t> addresses_;
   const ResolveOptions& options_;
   const ResolveDone& done_;
@@ -431,8 +469,9 @@ class Run {
 }  // namespace
 
 void Resolve(Kernel& kernel, std::span<const std::uint32_t> addresses,
-             const ResolveOptions& options, const ResolveDone& done) {
-  Run(kernel, addresses, options, done).Go();
+             const ResolveOptions& options, const ResolveDone& done,
+             Prober* prober) {
+  Run(kernel, addresses, options, done, prober).Go();
 }
 
 }  // namespace norvane

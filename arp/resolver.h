@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mac.h"
@@ -56,14 +57,36 @@ class Kernel {
   virtual std::size_t WaitingLimit() = 0;
 };
 
+// A way of asking that replaces the kernel's neighbour resolution for a run:
+// the addresses the routes and interfaces leave open are asked and answered
+// by it, never from the neighbour cache, with no neighbour entry made.
+class Prober {
+ public:
+  using Answers = std::vector<std::pair<std::uint32_t, Resolution>>;
+  virtual ~Prober() = default;
+  // When another address may be asked (now or earlier: at once).
+  virtual std::chrono::steady_clock::time_point NextAsk() = 0;
+  // Starts asking for address on interface ifindex; Reason::kNone when it
+  // does, or why the address cannot be asked.
+  virtual Reason Ask(std::uint32_t address, std::int32_t ifindex) = 0;
+  // Goes on asking and listening until deadline or until addresses end;
+  // each address asked ends once, in answers, answered or not (kNoReply).
+  // Never kLost.
+  virtual Arrival Wait(std::chrono::steady_clock::time_point deadline,
+                       Answers& answers) = 0;
+};
+
 // Resolves every address through kernel: each is refused, answered from the
 // route, the interface or the cache, or probed and waited for until its
 // event or its deadline. Probes are paced at options.rate a second, and the
 // entries they make the kernel hold, counted until the kernel is done with
 // each (resolved, failed, or its resolution time after the probe), stay
 // within kernel.WaitingLimit(). A probe the kernel refuses for want of room
-// is tried again. Calls done once for each address.
+// is tried again. Calls done once for each address. With a prober, the
+// addresses the routes and interfaces do not answer are asked through it
+// instead, at its pace, and no neighbour entry is made.
 void Resolve(Kernel& kernel, std::span<const std::uint32_t> addresses,
-             const ResolveOptions& options, const ResolveDone& done);
+             const ResolveOptions& options, const ResolveDone& done,
+             Prober* prober = nullptr);
 
 }  // namespace norvane

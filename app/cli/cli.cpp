@@ -175,7 +175,8 @@ std::string AddLocalNetworks(const std::vector<LocalInterface>& interfaces,
           Dotted(network.address & mask) + '/' + std::to_string(network.prefix);
       if (std::ranges::find(blocks, block) != blocks.end()) continue;
       blocks.push_back(block);
-      if (std::string error = Expand(block, large, platform, targets); !error.empty()) {
+      if (std::string error = Expand(block, large, platform, targets);
+          !error.empty()) {
         return "interface " + Quoted(entry.name) + ": " + error;
       }
     }
@@ -309,6 +310,24 @@ std::string VendorColumn(const std::string& vendor, AddressKind kind) {
   if (kind == AddressKind::kLocal) return "(locally administered)";
   if (kind == AddressKind::kGroup) return "(group address)";
   return {};
+}
+
+// What a reply read off the wire adds: the other hardware addresses that
+// answered for the address, and the Ethernet source of a frame that named
+// another sender. Empty for every other answer.
+std::string Mark(const QueryResult& result) {
+  std::string mark;
+  if (!result.conflicts.empty()) {
+    mark = "conflict";
+    for (const std::u16string& other : result.conflicts) {
+      mark += ' ' + ToUtf8(other);
+    }
+  }
+  if (!result.frame_source.empty()) {
+    if (!mark.empty()) mark += "; ";
+    mark += "frame from " + ToUtf8(result.frame_source);
+  }
+  return mark;
 }
 
 // Writes text whole; false when the output refuses it.
@@ -493,6 +512,13 @@ std::variant<Options, std::string> ParseArguments(
       }
       options.resolve.timeout = std::chrono::milliseconds(
           static_cast<long>(std::ceil(seconds * 1000)));
+    } else if (name == "--retry") {
+      if (!take_value()) return "option '--retry' needs a number of attempts";
+      const auto attempts = ReadNumber(value);
+      if (!attempts || *attempts == 0 || *attempts > 100) {
+        return Quoted("--retry " + value) + ": a whole number from 1 to 100";
+      }
+      options.resolve.attempts = *attempts;
     } else if (name == "--rate") {
       if (!take_value()) return "option '--rate' needs a number a second";
       const auto rate = ReadNumber(value);
@@ -521,7 +547,8 @@ std::variant<Options, std::string> ParseArguments(
     std::vector<std::string> lines;
     if (kind == SourceKind::kLocal) {
       const std::uint64_t before = options.targets.size();
-      if (std::string error = AddLocalNetworks(local, options.resolve.interface_name, large,
+      if (std::string error =
+              AddLocalNetworks(local, options.resolve.interface_name, large,
                                platform, options.targets);
           !error.empty()) {
         return error;
@@ -610,6 +637,12 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
       std::fprintf(err, "norvane-cli: %s: %s\n", Escape(address).c_str(),
                    Why(result).c_str());
     }
+    const std::string mark = Mark(result);
+    if (!mark.empty() && options.verbose) {
+      std::fprintf(err, "norvane-cli: %s: %s (%s taken)\n",
+                   Escape(address).c_str(), mark.c_str(),
+                   ToUtf8(result.mac).c_str());
+    }
     if (unwritable || (options.found_only && !resolved)) return;
     const std::u16string column =
         resolved || address.empty() ? result.mac : kQueryErrorText;
@@ -627,6 +660,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
         line = Escape(address) + '\t' + mac + '\t' +
                (resolved ? VendorColumn(vendor, kind) : Escape(vendor));
         if (options.names) line += '\t' + Escape(name.text);
+        if (!mark.empty()) line += '\t' + mark;
         line += '\n';
         break;
       case Format::kCsv:
@@ -634,7 +668,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
                CsvField(Escape(vendor)) + ',' +
                (resolved ? KindText(kind) : "");
         if (options.names) line += ',' + CsvField(Escape(name.text));
-        line += "\r\n";
+        line += ',' + CsvField(mark) + "\r\n";
         break;
       case Format::kJson:
         line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address))) +
@@ -646,6 +680,17 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
           line += result.source == Source::kUnknown
                       ? "null"
                       : JsonString(SourceText(result.source));
+          if (!result.conflicts.empty()) {
+            line += ",\"conflicts\":[";
+            for (std::size_t c = 0; c < result.conflicts.size(); ++c) {
+              line += (c ? "," : "") + JsonString(ToUtf8(result.conflicts[c]));
+            }
+            line += ']';
+          }
+          if (!result.frame_source.empty()) {
+            line +=
+                ",\"frame_source\":" + JsonString(ToUtf8(result.frame_source));
+          }
         } else {
           line += ",\"reason\":" + JsonString(Why(result));
         }
@@ -719,8 +764,8 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     });
   }
   if (options.format == Format::kCsv &&
-      !Write(out, options.names ? "address,mac,vendor,kind,name\r\n"
-                                : "address,mac,vendor,kind\r\n")) {
+      !Write(out, options.names ? "address,mac,vendor,kind,name,mark\r\n"
+                                : "address,mac,vendor,kind,mark\r\n")) {
     unwritable = true;
     write_error = errno;
   }

@@ -227,10 +227,10 @@ TEST_F(NamesLab, EachHostByTheWayItAnswers) {
 
   std::ofstream(Log(), std::ios::trunc);
   EXPECT_EQ(Cli("--csv 198.51.100.2-4"),
-            "address,mac,vendor,kind\r\n"
-            "198.51.100.2,00-0C-29-00-00-02,Test Vendor,universal\r\n"
-            "198.51.100.3,DA-A1-19-00-00-03,,local\r\n"
-            "198.51.100.4,52-54-00-00-00-04,,local\r\nstatus 0\n");
+            "address,mac,vendor,kind,mark\r\n"
+            "198.51.100.2,00-0C-29-00-00-02,Test Vendor,universal,\r\n"
+            "198.51.100.3,DA-A1-19-00-00-03,,local,\r\n"
+            "198.51.100.4,52-54-00-00-00-04,,local,\r\nstatus 0\n");
   EXPECT_EQ(Questions(), std::vector<std::string>());
 }
 

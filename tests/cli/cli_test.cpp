@@ -69,6 +69,8 @@ TEST(Cli, ArgumentsBecomeTargets) {
       {{"--timeout", "0", "198.51.100.1"}, {}},
       {{"198.51.100.1", "--timeout"}, {}},
       {{"--rate", "0", "198.51.100.1"}, {}},
+      {{"--retry", "0", "198.51.100.1"}, {}},
+      {{"--retry", "101", "198.51.100.1"}, {}},
       {{"-f", "/nonexistent/list"}, {}},
       // A line or a run over its bound ends with a message, not on memory.
       {{"-f", "-"}, {}, std::string(kLongestLine + 1, '\0')},
@@ -94,14 +96,16 @@ TEST(Cli, ArgumentsBecomeTargets) {
                 .targets.size(),
             65536u);
 
-  const auto options = std::get<Options>(ParseArguments(
-      {"--json", "-v", "--found", "--timeout=0.25", "--rate", "10", "-n", "x"},
-      stdin));
+  const auto options = std::get<Options>(
+      ParseArguments({"--json", "-v", "--found", "--timeout=0.25", "--rate",
+                      "10", "-n", "--retry=3", "x"},
+                     stdin));
   EXPECT_EQ(options.format, Format::kJson);
   EXPECT_TRUE(options.verbose && options.found_only && options.names);
   EXPECT_TRUE(std::get<Options>(ParseArguments({"--names", "x"}, stdin)).names);
   EXPECT_EQ(options.resolve.timeout, std::chrono::milliseconds(250));
   EXPECT_EQ(options.resolve.rate, 10u);
+  EXPECT_EQ(options.resolve.attempts, 3u);
 }
 
 // The local networks: loopback and a NOARP link are not scanned, a network
@@ -223,10 +227,10 @@ TEST(Cli, LinesInOrderInEveryForm) {
            "\t\n"},
       {Format::kText, true, "198.51.100.2\t00-0C-29-0A-0B-FF\t\n"},
       {Format::kCsv, false,
-       "address,mac,vendor,kind\r\n0.0.0.0," + error +
-           ",,\r\n198.51.100.2,00-0C-29-0A-0B-FF,,universal\r\n,,,\r\n"
+       "address,mac,vendor,kind,mark\r\n0.0.0.0," + error +
+           ",,,\r\n198.51.100.2,00-0C-29-0A-0B-FF,,universal,\r\n,,,,\r\n"
            "198.51.100.9," +
-           error + ",,\r\na\\tb\\\\\\n\\x1B," + error + ",,\r\n"},
+           error + ",,,\r\na\\tb\\\\\\n\\x1B," + error + ",,,\r\n"},
       {Format::kJson, false,
        "{\"address\":\"0.0.0.0\",\"mac\":null,\"vendor\":\"\",\"kind\":null,"
        "\"reason\":"
@@ -311,11 +315,11 @@ TEST(Cli, HostileTextStaysText) {
        "198.51.100.2 junk\t" + error + "\t\n=1+1\t" + error + "\t\n\\x9B2\t" +
            error + "\t\n198.51.100.2\t00-0C-29-0A-0B-FF\t" + vendor + "\n"},
       {Format::kCsv,
-       "address,mac,vendor,kind\r\n198.51.100.2 junk," + error +
-           ",,\r\n'=1+1," + error + ",,\r\n\\x9B2," + error +
-           ",,\r\n198.51.100.2,00-0C-29-0A-0B-FF,"
+       "address,mac,vendor,kind,mark\r\n198.51.100.2 junk," + error +
+           ",,,\r\n'=1+1," + error + ",,,\r\n\\x9B2," + error +
+           ",,,\r\n198.51.100.2,00-0C-29-0A-0B-FF,"
            R"("'=HYPERLINK(""http://x.example/"",""click"")\u009B\u2028\u202E")"
-           ",universal\r\n"},
+           ",universal,\r\n"},
       {Format::kJson,
        "{\"address\":\"198.51.100.2 junk\",\"mac\":null,\"vendor\":\"\","
        "\"kind\":null,\"reason\":\"malformed address\"}\n"
@@ -402,13 +406,14 @@ TEST_F(Kinds, EveryFormAndTheVendorLookup) {
   const char* const kinds[] = {"universal", "universal", "local", "universal",
                                "group",     "group",     "group"};
   Options options;
-  std::string text, csv = "address,mac,vendor,kind\r\n", json, warnings;
+  std::string text, csv = "address,mac,vendor,kind,mark\r\n", json, warnings;
   std::string vendor_text, vendor_csv = "mac,vendor,kind\r\n", vendor_json;
   for (std::size_t i = 0; i < std::size(macs); ++i) {
     const std::string address = "198.51.100." + std::to_string(i + 1);
     options.targets.Add(address);
     text += address + '\t' + macs[i] + '\t' + texts[i] + '\n';
-    csv += address + ',' + macs[i] + ',' + vendors[i] + ',' + kinds[i] + "\r\n";
+    csv +=
+        address + ',' + macs[i] + ',' + vendors[i] + ',' + kinds[i] + ",\r\n";
     json += "{\"address\":\"" + address + "\",\"mac\":\"" + macs[i] +
             "\",\"vendor\":\"" + vendors[i] + "\",\"kind\":\"" + kinds[i] +
             "\",\"state\":\"reachable\"}\n";
@@ -503,13 +508,13 @@ TEST_F(Kinds, NamesInTheirLinesInEveryForm) {
                                                0x026433C6, 0x036433C6}));
   EXPECT_EQ(
       scan(Format::kCsv),
-      "address,mac,vendor,kind,name\r\n"
-      "198.51.100.4,02-60-8C-01-02-03,3COM,universal,printer-2nd-floor\r\n"
-      "198.51.100.8,Error: Gagal memanggil SendARP(),,,\r\n"
+      "address,mac,vendor,kind,name,mark\r\n"
+      "198.51.100.4,02-60-8C-01-02-03,3COM,universal,printer-2nd-floor,\r\n"
+      "198.51.100.8,Error: Gagal memanggil SendARP(),,,,\r\n"
       "198.51.100.1,00-0C-29-0A-0B-FF,Test Vendor,universal,"
-      "\"Pixel\\t7\\x1B\\u0085,\"\"x\"\"\"\r\n"
-      "198.51.100.2,00-11-22-33-44-55,,universal,\r\n"
-      "198.51.100.3,DA-A1-19-00-11-22,,local,WORKSTATION\r\n");
+      "\"Pixel\\t7\\x1B\\u0085,\"\"x\"\"\",\r\n"
+      "198.51.100.2,00-11-22-33-44-55,,universal,,\r\n"
+      "198.51.100.3,DA-A1-19-00-11-22,,local,WORKSTATION,\r\n");
   const std::string json = scan(Format::kJson);
   EXPECT_NE(json.find("\"state\":\"reachable\",\"name\":\"printer-2nd-"
                       "floor\",\"name_source\":\"dns\"}\n"),
@@ -522,6 +527,61 @@ TEST_F(Kinds, NamesInTheirLinesInEveryForm) {
             std::string::npos);
   EXPECT_NE(json.find("\"name\":\"WORKSTATION\",\"name_source\":\"netbios\"}"),
             std::string::npos);
+}
+
+// Replies read off the wire that disagree: a second answerer, and a frame
+// from another Ethernet address than the sender it names.
+TEST(Cli, DisagreeingRepliesAreMarked) {
+  static constexpr HardwareBuffer kFirst{0x00, 0x0C, 0x29, 0x0A, 0x0B, 0x01};
+  static constexpr HardwareBuffer kSecond{0x02, 0, 0, 0, 0, 0x02};
+  static constexpr HardwareBuffer kThird{0x02, 0, 0, 0, 0, 0x03};
+  const AddressPlatform wire{
+      kFake.parse, [](std::span<const std::uint32_t> addresses,
+                      const ResolveOptions&, const ResolveDone& done) {
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+          Resolution answer{.resolved = true,
+                            .buffer = kFirst,
+                            .length = 6,
+                            .source = Source::kReply};
+          if (addresses[i] == kLive) {
+            answer.conflicts = {kSecond, kThird};
+          } else {
+            answer.foreign_frame = true;
+            answer.frame_source = kSecond;
+          }
+          done(i, answer);
+        }
+      }};
+  Options options;
+  options.targets = {"198.51.100.2", "198.51.100.9"};
+  options.verbose = true;
+  const std::string first = "198.51.100.2\t00-0C-29-0A-0B-01\t";
+  const std::string second = "198.51.100.9\t00-0C-29-0A-0B-01\t";
+  const std::string conflict = "conflict 02-00-00-00-00-02 02-00-00-00-00-03";
+  const std::string frame = "frame from 02-00-00-00-00-02";
+  EXPECT_EQ(
+      RunScan(options, wire),
+      std::tuple(0,
+                 first + '\t' + conflict + '\n' + second + '\t' + frame + '\n',
+                 "norvane-cli: 198.51.100.2: " + conflict +
+                     " (00-0C-29-0A-0B-01 taken)\nnorvane-cli: "
+                     "198.51.100.9: " +
+                     frame + " (00-0C-29-0A-0B-01 taken)\n"));
+  options.verbose = false;
+  options.format = Format::kCsv;
+  EXPECT_EQ(std::get<1>(RunScan(options, wire)),
+            "address,mac,vendor,kind,mark\r\n198.51.100.2,00-0C-29-0A-0B-01,,"
+            "universal," +
+                conflict + "\r\n198.51.100.9,00-0C-29-0A-0B-01,,universal," +
+                frame + "\r\n");
+  options.format = Format::kJson;
+  EXPECT_EQ(std::get<1>(RunScan(options, wire)),
+            "{\"address\":\"198.51.100.2\",\"mac\":\"00-0C-29-0A-0B-01\","
+            "\"vendor\":\"\",\"kind\":\"universal\",\"state\":\"reply\","
+            "\"conflicts\":[\"02-00-00-00-00-02\",\"02-00-00-00-00-03\"]}\n"
+            "{\"address\":\"198.51.100.9\",\"mac\":\"00-0C-29-0A-0B-01\","
+            "\"vendor\":\"\",\"kind\":\"universal\",\"state\":\"reply\","
+            "\"frame_source\":\"02-00-00-00-00-02\"}\n");
 }
 
 TEST(Cli, HardwareAddressNotations) {
