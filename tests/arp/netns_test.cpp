@@ -13,7 +13,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
+#include <thread>
 
 namespace norvane {
 namespace {
@@ -22,6 +24,9 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 pid_t host_pid = 0;  // host A, in a namespace of its own
+// Root as it runs norvane-cli without CAP_NET_RAW: the kernel's engine.
+constexpr const char* kWithoutRaw =
+    "setpriv --bounding-set=-net_raw --inh-caps=-net_raw";
 
 std::string EnterPrivateNetwork() {
   if (geteuid() != 0) return "needs root to create network namespaces";
@@ -173,9 +178,10 @@ TEST_F(Lab, CliScansABlockAtOnce) {
 }
 
 // With CAP_NET_ADMIN the kernel is asked directly, so only ARP reaches the
-// host. 62 addresses at 50 a second: the run lasts 61 intervals at least,
-// and each address is asked for once, the kernel sending one to three
-// requests for it (frames counted over the whole run).
+// host. 62 addresses at 50 a second, without CAP_NET_RAW so that the kernel
+// resolves them: the run lasts 61 intervals at least, and each address is
+// asked for once, the kernel sending one to three requests for it (frames
+// counted over the whole run).
 TEST_F(Lab, CliAsksTheKernelAtItsPace) {
   // The kernel's own later probes for an earlier scan are not counted.
   Shell(
@@ -190,7 +196,8 @@ TEST_F(Lab, CliAsksTheKernelAtItsPace) {
       "$(awk -F'[: ]+' '/:/ { n += $12 } END { print n }' /proc/net/dev)";
   const auto start = std::chrono::steady_clock::now();
   const long sent = std::stol(
-      Shell("a=" + frames + "; " + (CliFolder() / "norvane-cli").string() +
+      Shell("a=" + frames + "; " + kWithoutRaw + " " +
+            (CliFolder() / "norvane-cli").string() +
             " --rate 50 --timeout 0.2 198.51.100.192/26 >/dev/null; echo $((" +
             frames + " - a))"));
   EXPECT_GE(std::chrono::steady_clock::now() - start, 61 * 20ms);
@@ -223,6 +230,14 @@ std::string RunAsNobody(const std::string& arguments, std::string* err) {
   const std::string out =
       RunCli(arguments + " 2>" + messages,
              "setpriv --reuid=65534 --regid=65534 --clear-groups");
+  if (err) *err = Shell("cat " + messages);
+  return out;
+}
+
+// root's output of norvane-cli with arguments, and its messages in err.
+std::string RunAsRoot(const std::string& arguments, std::string* err) {
+  const std::string messages = (CliFolder() / "messages").string();
+  const std::string out = RunCli(arguments + " 2>" + messages);
   if (err) *err = Shell("cat " + messages);
   return out;
 }
@@ -299,8 +314,7 @@ TEST_F(Lab, CliMissesNoHostWithAShortTimeout) {
   // As nobody (an empty datagram makes the kernel resolve), and as root
   // without CAP_NET_RAW (the kernel is asked directly).
   for (const char* runner :
-       {"setpriv --reuid=65534 --regid=65534 --clear-groups",
-        "setpriv --bounding-set=-net_raw --inh-caps=-net_raw"}) {
+       {"setpriv --reuid=65534 --regid=65534 --clear-groups", kWithoutRaw}) {
     SCOPED_TRACE(runner);
     Shell(
         "for i in $(seq 200); do ip neigh show nud incomplete | grep -q . || "
@@ -321,6 +335,149 @@ TEST_F(Lab, CliMissesNoHostWithAShortTimeout) {
     // -v says once that the table, not the rate, held the run back.
     EXPECT_EQ(Shell("grep -c 'sets the pace' " + messages), "1\n");
   }
+}
+
+// The ARP requests that reach interface in host A, by the address each asks
+// for, from the counter's start.
+class RequestCounter {
+ public:
+  explicit RequestCounter(const std::string& interface)
+      : file_((CliFolder() / ("requests-" + interface)).string()) {
+    fs::remove(file_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      const std::string host = std::to_string(host_pid);
+      execlp("nsenter", "nsenter", "-t", host.c_str(), "-n", "python3",
+             NORVANE_COUNT_ARP, interface.c_str(), file_.c_str(), nullptr);
+      _exit(1);
+    }
+    // The file is there once the counter listens.
+    for (int i = 0; i < 3000 && !fs::exists(file_); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  ~RequestCounter() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  std::map<std::string, int> Requests() {
+    kill(pid_, SIGUSR1);
+    ++asked_;
+    for (int i = 0; i < 3000; ++i) {
+      std::ifstream in(file_);
+      if (int n = 0; in >> n && n >= asked_) break;
+      std::this_thread::sleep_for(10ms);
+    }
+    std::map<std::string, int> requests;
+    std::ifstream in(file_ + ".requests");
+    std::string address;
+    int n = 0;
+    while (in >> address >> n) requests[address] = n;
+    return requests;
+  }
+
+ private:
+  std::string file_;
+  pid_t pid_ = -1;
+  int asked_ = 0;
+};
+
+// As root with CAP_NET_RAW a scan asks with frames of its own: the lines
+// of the kernel's engine, one request for a host that answers, two for a
+// silent address (or --retry's), no neighbour entry made. One address is
+// still the kernel's: its cache answers, and no frame goes out.
+TEST_F(Lab, CliScansWithFramesOfItsOwn) {
+  ASSERT_EQ(AddLink("nv5", "00:0c:29:00:00:0d", "198.18.4.1/27",
+                    "198.18.4.2/27 198.18.4.9/27 198.18.4.30/27"),
+            "up\n");
+  const std::string host = "\t00-0C-29-00-00-0D\tTest Vendor\n";
+  const std::string lines =
+      "198.18.4.1\t02-00-00-00-00-05\t(locally administered)\n198.18.4.2" +
+      host + "198.18.4.9" + host + "198.18.4.30" + host + "status 0\n";
+  // Host A's entries go too: it would probe this side after the kernel's
+  // engine has made it answer.
+  const std::string flush =
+      "for i in $(seq 200); do ip neigh show dev nv5 nud incomplete | grep -q "
+      ". || break; sleep 0.05; done; ip neigh flush dev nv5; nsenter -t " +
+      std::to_string(host_pid) + " -n ip neigh flush all";
+  Shell(flush);
+  EXPECT_EQ(RunAsNobody("--found 198.18.4.0/27", nullptr), lines);
+  EXPECT_NE(Shell("ip neigh show dev nv5"), "");  // the kernel's entries
+  Shell(flush);
+
+  for (const int attempts : {2, 3}) {
+    SCOPED_TRACE(attempts);
+    Shell(flush);
+    RequestCounter counter("nv5p");
+    EXPECT_EQ(RunCli("--found --retry " + std::to_string(attempts) +
+                     " 198.18.4.0/27"),
+              lines);
+    EXPECT_EQ(Shell("ip neigh show dev nv5"), "");
+    const auto requests = counter.Requests();
+    // The machine's own .1 and the broadcast .31 are never asked.
+    EXPECT_EQ(requests.size(), 29u);
+    for (const auto& [address, n] : requests) {
+      const bool live = address == "198.18.4.2" || address == "198.18.4.9" ||
+                        address == "198.18.4.30";
+      EXPECT_EQ(n, live ? 1 : attempts) << address;
+    }
+  }
+
+  RequestCounter counter("nv5p");
+  Shell(
+      "ip neigh replace 198.18.4.9 lladdr 02:aa:bb:cc:dd:09 nud stale dev "
+      "nv5");
+  EXPECT_EQ(RunCli("--json 198.18.4.9"),
+            "{\"address\":\"198.18.4.9\",\"mac\":\"02-AA-BB-CC-DD-09\","
+            "\"vendor\":\"\",\"kind\":\"local\",\"state\":\"stale\"}\n"
+            "status 0\n");
+  EXPECT_EQ(counter.Requests(), (std::map<std::string, int>{}));
+}
+
+// Two stations answering for one address (host A's link and a macvlan on it,
+// each with a hardware address of its own): the first answer is the
+// address, the other one is news in every form.
+TEST_F(Lab, CliReportsASecondAnswerer) {
+  ASSERT_EQ(AddLink("nv6", "00:0c:29:00:00:0e", "203.0.113.129/29",
+                    "203.0.113.130/29"),
+            "up\n");
+  Shell("nsenter -t " + std::to_string(host_pid) +
+        " -n sh -c 'ip link add link nv6p name nv6m address 00:0c:29:00:00:0f "
+        "type macvlan mode bridge && ip addr add 203.0.113.130/29 dev nv6m && "
+        "ip link set nv6m up'");
+  const std::string e = "00-0C-29-00-00-0E", f = "00-0C-29-00-00-0F";
+  std::string err;
+  const std::string text = RunAsRoot("-v 203.0.113.130-203.0.113.131", &err);
+  const bool e_first = text.starts_with("203.0.113.130\t" + e);
+  const std::string& taken = e_first ? e : f;
+  const std::string& other = e_first ? f : e;
+  EXPECT_EQ(text, "203.0.113.130\t" + taken + "\tTest Vendor\tconflict " +
+                      other +
+                      "\n203.0.113.131\tError: Gagal memanggil SendARP()\t\n"
+                      "status 1\n");
+  EXPECT_EQ(err, "norvane-cli: 203.0.113.130: conflict " + other + " (" +
+                     taken +
+                     " taken)\nnorvane-cli: 203.0.113.131: no reply within the "
+                     "deadline\n");
+
+  const std::string csv = RunCli("--csv --found 203.0.113.128/29");
+  EXPECT_TRUE(
+      csv.find("203.0.113.130," + e + ",Test Vendor,universal,conflict " + f +
+               "\r\n") != std::string::npos ||
+      csv.find("203.0.113.130," + f + ",Test Vendor,universal,conflict " + e +
+               "\r\n") != std::string::npos)
+      << csv;
+  const std::string json = RunCli("--json --found 203.0.113.130 203.0.113.129");
+  EXPECT_TRUE(json.find("\"state\":\"reply\",\"conflicts\":[\"" + f + "\"]}") !=
+                  std::string::npos ||
+              json.find("\"state\":\"reply\",\"conflicts\":[\"" + e + "\"]}") !=
+                  std::string::npos)
+      << json;
+  EXPECT_NE(
+      json.find("\"address\":\"203.0.113.129\",\"mac\":\"02-00-00-00-00-06\""),
+      std::string::npos)
+      << json;
 }
 
 }  // namespace
