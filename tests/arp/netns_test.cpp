@@ -424,6 +424,15 @@ TEST_F(Lab, CliScansWithFramesOfItsOwn) {
     }
   }
 
+  // The lab's /24 as root: the slow host's late answer heard, the stale
+  // entry of a host that is gone not taken for one.
+  EXPECT_EQ(RunCli("--found 198.51.100.0/24"),
+            "198.51.100.1\t02-00-00-00-00-01\t(locally administered)\n"
+            "198.51.100.2\t00-0C-29-0A-0B-FF\tTest Vendor\n"
+            "198.51.100.3\t00-0C-29-0A-0B-FF\tTest Vendor\n"
+            "198.51.100.4\t00-0C-29-0A-0B-FF\tTest Vendor\n"
+            "198.51.100.5\t00-0C-29-00-00-05\tTest Vendor\nstatus 0\n");
+
   RequestCounter counter("nv5p");
   Shell(
       "ip neigh replace 198.18.4.9 lladdr 02:aa:bb:cc:dd:09 nud stale dev "
