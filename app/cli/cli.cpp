@@ -175,7 +175,8 @@ std::string AddLocalNetworks(const std::vector<LocalInterface>& interfaces,
           Dotted(network.address & mask) + '/' + std::to_string(network.prefix);
       if (std::ranges::find(blocks, block) != blocks.end()) continue;
       blocks.push_back(block);
-      if (std::string error = Expand(block, large, platform, targets); !error.empty()) {
+      if (std::string error = Expand(block, large, platform, targets);
+          !error.empty()) {
         return "interface " + Quoted(entry.name) + ": " + error;
       }
     }
@@ -521,7 +522,8 @@ std::variant<Options, std::string> ParseArguments(
     std::vector<std::string> lines;
     if (kind == SourceKind::kLocal) {
       const std::uint64_t before = options.targets.size();
-      if (std::string error = AddLocalNetworks(local, options.resolve.interface_name, large,
+      if (std::string error =
+              AddLocalNetworks(local, options.resolve.interface_name, large,
                                platform, options.targets);
           !error.empty()) {
         return error;
