@@ -16,7 +16,7 @@ fuzz_seconds=${FUZZ_SECONDS:-60}
 # The style in .clang-format is checked first: it takes a second, and a
 # stray line fails here rather than after the builds.
 echo "== style: clang-format"
-find app arp bench fuzz oui tests tools \( -name '*.cpp' -o -name '*.h' \) -print0 |
+find app arp bench fuzz oui tests text tools \( -name '*.cpp' -o -name '*.h' \) -print0 |
   xargs -0 clang-format --dry-run -Werror
 
 for preset in debug asan; do
