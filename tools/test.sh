@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the suite in a normal build and again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then builds the release and
-# runs each fuzz target for a bounded time. FUZZ_SECONDS (default 60) sets
-# that time; 0 skips fuzzing.
+# Checks the code style, then builds and runs every test: the suite in a
+# normal build and again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then builds the release and runs each fuzz target for a bounded time.
+# FUZZ_SECONDS (default 60) sets that time; 0 skips fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +12,12 @@ bash tools/install-deps.sh test
 if [ -n "${CI:-}" ]; then export NORVANE_WERROR=ON; fi
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-60}
+
+# The style in .clang-format is checked first: it takes a second, and a
+# stray line fails here rather than after the builds.
+echo "== style: clang-format"
+find app arp bench fuzz oui tests text tools \( -name '*.cpp' -o -name '*.h' \) -print0 |
+  xargs -0 clang-format --dry-run -Werror
 
 for preset in debug asan; do
   echo "== $preset: build"

@@ -62,7 +62,7 @@ convert=${OUI_CONVERT:-}
 if [ -z "$convert" ]; then
   build=${OUI_BUILD_DIR:-$root/build/update-oui}
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DNORVANE_TESTS=OFF -DNORVANE_BENCH=OFF -DNORVANE_GUI=OFF >/dev/null
+    -DNORVANE_TESTS=OFF -DNORVANE_BENCH=OFF -DNORVANE_QT_WINDOW=OFF >/dev/null
   cmake --build "$build" --target oui-convert -j2 >/dev/null
   convert=$build/bin/oui-convert
 fi

@@ -5,15 +5,11 @@
 // host that never answers, a DNS server that never answers, a late answer
 // and hostile ones. Documentation addresses only.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -22,55 +18,30 @@
 #include <thread>
 #include <vector>
 
+#include "netns.h"
+#include "read_file.h"
+
 namespace norvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::Shell;
 
 // Files of this test: bound over /etc, the responders' log, norvane-cli
 // beside a table of its own. Gone when this process ends.
-struct Folder {
-  fs::path path;
-  Folder() {
-    char name[] = "/tmp/norvane-names-test-XXXXXX";
-    path = mkdtemp(name);
-    fs::permissions(path, fs::perms::others_read | fs::perms::others_exec,
-                    fs::perm_options::add);
-  }
-  ~Folder() { fs::remove_all(path); }
-};
 const fs::path& Files() {
-  static const Folder folder;
+  static const test::TempFolder folder("norvane-names-test");
   return folder.path;
 }
 const fs::path Log() { return Files() / "questions.log"; }
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
-  pclose(pipe);
-  return out;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
-
 // This process in namespaces of its own, /etc/hosts, resolv.conf and
 // nsswitch.conf its own files.
 std::string EnterPrivateLab() {
-  if (geteuid() != 0) return "needs root to create network namespaces";
-  if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0)
-    return std::string("cannot create the namespaces: ") + std::strerror(errno);
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return std::string("cannot make the mounts private: ") +
-           std::strerror(errno);
-  if (std::system("ip -V >/dev/null 2>&1 && nsenter -V >/dev/null 2>&1 && "
-                  "python3 -V >/dev/null 2>&1"))
-    return "needs ip (iproute2), nsenter (util-linux) and python3";
+  const std::string unavailable =
+      test::EnterNamespaces(CLONE_NEWNET | CLONE_NEWNS);
+  if (!unavailable.empty()) return unavailable;
   const std::pair<const char*, const char*> files[] = {
       {"/etc/hosts", "127.0.0.1 localhost\n198.51.100.4 files-host\n"},
       // A DNS server on the link that never answers: getnameinfo blocks
@@ -93,18 +64,9 @@ std::string EnterPrivateLab() {
 // name_host.py answers; .11 is nobody's, .13 a permanent entry of the
 // broadcast address.
 std::string SetUpNetwork() {
-  const pid_t peer = fork();
-  if (peer == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (unshare(CLONE_NEWNET) != 0) _exit(1);
-    raise(SIGSTOP);  // until its network is there
-    execlp("python3", "python3", NORVANE_NAME_HOST, "198.51.100.2",
-           Log().c_str(), nullptr);
-    _exit(1);
-  }
-  int status = 0;
-  if (peer > 0) waitpid(peer, &status, WUNTRACED);
-  if (!WIFSTOPPED(status)) return "cannot start the peer";
+  const pid_t peer =
+      test::StartPeer({NORVANE_NAME_HOST, "198.51.100.2", Log().string()});
+  if (peer < 0) return "cannot start the peer";
   const std::string script = "set -e; p=" + std::to_string(peer) + R"(
 P="nsenter -t $p -n"; ip link set lo up
 for f in all default; do echo 1 >/proc/sys/net/ipv6/conf/$f/disable_ipv6; done
@@ -129,11 +91,11 @@ for i in $(seq 200); do
 done; exit 1)";
   if (std::system(script.c_str())) return "setting up the namespaces failed";
   kill(peer, SIGCONT);
-  for (int i = 0; i < 1000 && ReadAll(Log()).find("ready") == std::string::npos;
-       ++i) {
+  for (int i = 0;
+       i < 1000 && ReadFile(Log()).find("ready") == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (ReadAll(Log()).find("ready") == std::string::npos)
+  if (ReadFile(Log()).find("ready") == std::string::npos)
     return "the responders did not start";
   return {};
 }
@@ -158,15 +120,13 @@ class NamesLab : public testing::Test {
 
   // norvane-cli's output as nobody, from another folder, and its status.
   static std::string Cli(const std::string& arguments) {
-    return Shell("cd / && setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                 (Files() / "norvane-cli").string() + " " + arguments +
-                 "; echo status $?");
+    return test::Run(Files() / "norvane-cli", arguments, test::kAsNobody);
   }
 
   // The questions the responders were asked, sorted.
   static std::vector<std::string> Questions() {
     std::vector<std::string> lines;
-    std::istringstream log(ReadAll(Log()));
+    std::istringstream log(ReadFile(Log()));
     for (std::string line; std::getline(log, line);) lines.push_back(line);
     std::sort(lines.begin(), lines.end());
     return lines;

@@ -1,69 +1,39 @@
 // The query and norvane-cli against the real kernel, in a network namespace
 // of this process's own (drawn in SetUpNetwork). Documentation addresses only.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <thread>
 
+#include "netns.h"
+
 namespace norvane {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::Shell;
 
 pid_t host_pid = 0;  // host A, in a namespace of its own
 // Root as it runs norvane-cli without CAP_NET_RAW: the kernel's engine.
 constexpr const char* kWithoutRaw =
     "setpriv --bounding-set=-net_raw --inh-caps=-net_raw";
 
-std::string EnterPrivateNetwork() {
-  if (geteuid() != 0) return "needs root to create network namespaces";
-  if (unshare(CLONE_NEWNET) != 0)
-    return std::string("cannot create a network namespace: ") +
-           std::strerror(errno);
-  if (std::system("ip -V >/dev/null 2>&1 && nsenter -V >/dev/null 2>&1"))
-    return "needs ip (iproute2) and nsenter (util-linux)";
-  return {};
-}
-
-// The standard output of a shell command.
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
-  pclose(pipe);
-  return out;
-}
-
 // nv0 198.51.100.1/24 02:00:00:00:00:01, with a link record over 32 KiB, to
 // host A (a child in a namespace of its own) 198.51.100.2 to .4 with
 // 00:0c:29:0a:0b:ff, where slow_host.py answers for .5 (00:0c:29:00:00:05)
 // after 0.8 s; .8 a stale entry only. All of it goes when this process ends.
 std::string SetUpNetwork() {
-  const pid_t host = fork();
-  if (host == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (unshare(CLONE_NEWNET) != 0) _exit(1);
-    raise(SIGSTOP);  // until its network is there; then it answers for .5
-    execlp("python3", "python3", NORVANE_SLOW_HOST, "nv0p", "00:0c:29:00:00:05",
-           "198.51.100.5", "800", nullptr);
-    _exit(1);
-  }
-  int status = 0;
-  if (host > 0) waitpid(host, &status, WUNTRACED);
-  if (!WIFSTOPPED(status)) return "cannot start the test host";
+  // Once its network is there, it answers for .5.
+  const pid_t host = test::StartPeer(
+      {NORVANE_SLOW_HOST, "nv0p", "00:0c:29:00:00:05", "198.51.100.5", "800"});
+  if (host < 0) return "cannot start the test host";
   host_pid = host;
   const std::string script = "set -e; a=" + std::to_string(host) + R"(
 A="nsenter -t $a -n"; ip link set lo up
@@ -97,7 +67,7 @@ done; exit 1)";
 class Lab : public testing::Test {
  protected:
   void SetUp() override {
-    static const std::string unavailable = EnterPrivateNetwork();
+    static const std::string unavailable = test::EnterNamespaces(CLONE_NEWNET);
     if (!unavailable.empty()) GTEST_SKIP() << unavailable;
     static const std::string error = SetUpNetwork();
     ASSERT_EQ(error, "");
@@ -106,18 +76,12 @@ class Lab : public testing::Test {
 
 // norvane-cli, copied beside a table of its own; gone when this process ends.
 const fs::path& CliFolder() {
-  static const struct Folder {
-    fs::path path;
-    Folder() {
-      char name[] = "/tmp/norvane-cli-test-XXXXXX";
-      path = mkdtemp(name);
-      fs::permissions(path, fs::perms::others_read | fs::perms::others_exec,
-                      fs::perm_options::add);
+  static const struct Folder : test::TempFolder {
+    Folder() : TempFolder("norvane-cli-test") {
       fs::copy_file(NORVANE_CLI, path / "norvane-cli");
       std::ofstream(path / "oui.ieee")
           << "00-0C-29   (hex)        Test Vendor\r\n";
     }
-    ~Folder() { fs::remove_all(path); }
   } folder;
   return folder.path;
 }
@@ -126,9 +90,7 @@ const fs::path& CliFolder() {
 // its exit status.
 std::string RunCli(const std::string& arguments,
                    const std::string& runner = "") {
-  return Shell("cd / && " + runner + " " +
-               (CliFolder() / "norvane-cli").string() + " " + arguments +
-               "; echo status $?");
+  return test::Run(CliFolder() / "norvane-cli", arguments, runner);
 }
 
 TEST(Cli, UsageVendorsAndMissingTable) {
@@ -164,8 +126,7 @@ TEST_F(Lab, CliScansABlockAtOnce) {
   const long packets = HostAPackets();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunCli("--found 198.51.100.0/24",
-                   "ip neigh flush dev nv0 nud reachable; setpriv "
-                   "--reuid=65534 --regid=65534 --clear-groups"),
+                   "ip neigh flush dev nv0 nud reachable; " + test::kAsNobody),
             "198.51.100.1\t02-00-00-00-00-01\t(locally administered)\n"
             "198.51.100.2\t00-0C-29-0A-0B-FF\tTest Vendor\n"
             "198.51.100.3\t00-0C-29-0A-0B-FF\tTest Vendor\n"
@@ -227,9 +188,7 @@ TEST_F(Lab, CliWithClosedStandardStreams) {
 // nobody's output of norvane-cli with arguments, and its messages in err.
 std::string RunAsNobody(const std::string& arguments, std::string* err) {
   const std::string messages = (CliFolder() / "messages").string();
-  const std::string out =
-      RunCli(arguments + " 2>" + messages,
-             "setpriv --reuid=65534 --regid=65534 --clear-groups");
+  const std::string out = RunCli(arguments + " 2>" + messages, test::kAsNobody);
   if (err) *err = Shell("cat " + messages);
   return out;
 }
@@ -313,8 +272,8 @@ TEST_F(Lab, CliMissesNoHostWithAShortTimeout) {
   const std::string host = "\t00-0C-29-00-00-0C\tTest Vendor\n";
   // As nobody (an empty datagram makes the kernel resolve), and as root
   // without CAP_NET_RAW (the kernel is asked directly).
-  for (const char* runner :
-       {"setpriv --reuid=65534 --regid=65534 --clear-groups", kWithoutRaw}) {
+  for (const std::string& runner :
+       {test::kAsNobody, std::string(kWithoutRaw)}) {
     SCOPED_TRACE(runner);
     Shell(
         "for i in $(seq 200); do ip neigh show nud incomplete | grep -q . || "
