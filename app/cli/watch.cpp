@@ -178,13 +178,7 @@ class Watcher {
       sightings.clear();
       const WatchSystem::Wake wake = system_.Wait(next_scan, sightings);
       if (wake == WatchSystem::Wake::kStop) break;
-      if (wake == WatchSystem::Wake::kError) {
-        std::fprintf(err_,
-                     "norvane-cli: cannot read the kernel's neighbour events "
-                     "any more: %s\n",
-                     std::strerror(errno));
-        return Finish(1);
-      }
+      if (wake == WatchSystem::Wake::kError) return Finish(1, errno);
       if (wake == WatchSystem::Wake::kLost) {
         // What the lost events said, a scan asks again.
         if (options_.verbose) {
@@ -194,21 +188,48 @@ class Watcher {
         }
         next_scan = system_.Now();
       }
-      for (const Sighting& sighting : sightings) {
-        if (!targets_.Contains(sighting.address)) continue;
-        if (sighting.failed) {
-          table_.Silent(sighting.address, events_);
-        } else {
-          table_.Answered(sighting.address, sighting.mac, system_.Wall(),
-                          events_);
-        }
-      }
-      Emit();
+      Take(sightings);
     }
-    return Finish(0);
+    return Finish(unreadable_ ? 1 : 0, unreadable_);
   }
 
  private:
+  void Take(const std::vector<Sighting>& sightings) {
+    for (const Sighting& sighting : sightings) {
+      if (!targets_.Contains(sighting.address)) continue;
+      if (sighting.failed) {
+        table_.Silent(sighting.address, events_);
+      } else {
+        table_.Answered(sighting.address, sighting.mac, system_.Wall(),
+                        events_);
+      }
+    }
+    Emit();
+  }
+
+  // During a scan, between its answers: the events that came meanwhile,
+  // so that they wait no longer than that and do not overflow the socket's
+  // buffer in a long scan.
+  void TakeArrived() {
+    const auto now = system_.Now();
+    if (now - last_taken_ < 10ms) return;
+    last_taken_ = now;
+    std::vector<Sighting> sightings;
+    switch (system_.Wait(now, sightings)) {
+      case WatchSystem::Wake::kError:
+        unreadable_ = errno ? errno : EIO;
+        system_.Stop() = true;
+        return;
+      case WatchSystem::Wake::kLost:
+        // The scan under way asks every address again anyway.
+      case WatchSystem::Wake::kStop:
+      case WatchSystem::Wake::kTimeout:
+      case WatchSystem::Wake::kSightings:
+        break;
+    }
+    Take(sightings);
+  }
+
   // One resolver run for each slice of the targets.
   void Scan() {
     std::atomic<bool>& stop = system_.Stop();
@@ -238,6 +259,7 @@ class Watcher {
             // Anything else (the table full, a stop) says nothing of the
             // host.
             Emit();
+            TakeArrived();
             if (unwritable_) stop = true;
           },
           platform);
@@ -313,7 +335,13 @@ class Watcher {
     }
   }
 
-  int Finish(int status) {
+  int Finish(int status, int read_error = 0) {
+    if (status == 1) {
+      std::fprintf(err_,
+                   "norvane-cli: cannot read the kernel's neighbour events "
+                   "any more: %s\n",
+                   std::strerror(read_error));
+    }
     if (table_.overflow() > 0) {
       std::fprintf(err_,
                    "norvane-cli: %llu answers of addresses not followed: at "
@@ -339,6 +367,8 @@ class Watcher {
   std::vector<WatchEvent> events_;  // made, not yet written
   bool unwritable_ = false, told_overflow_ = false;
   int write_error_ = 0;
+  int unreadable_ = 0;  // the events' errno, once they cannot be read
+  WatchSystem::Clock::time_point last_taken_;
 };
 
 // The signals' end of the self-pipe; the handler only sets the flag and
@@ -387,8 +417,8 @@ class KernelWatch : public WatchSystem {
             std::vector<Sighting>& sightings) override {
     for (;;) {
       if (stopping) return Wake::kStop;
-      const auto left = deadline - Clock::now();
-      if (left <= 0ns) return Wake::kTimeout;
+      // A deadline gone by still takes what has arrived.
+      const auto left = std::max<Clock::duration>(deadline - Clock::now(), 0ns);
       const auto seconds = std::chrono::floor<std::chrono::seconds>(left);
       const timespec timeout{static_cast<time_t>(seconds.count()),
                              static_cast<long>((left - seconds) / 1ns)};

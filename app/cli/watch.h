@@ -36,7 +36,8 @@ class WatchSystem {
   // True once the watch is to end; each scan stops on it too.
   virtual std::atomic<bool>& Stop() = 0;
   // Waits until deadline for neighbour events (appended to sightings) or
-  // the stop, without spending time in between.
+  // the stop, without spending time in between; with a deadline gone by,
+  // takes what has arrived without waiting.
   virtual Wake Wait(Clock::time_point deadline,
                     std::vector<Sighting>& sightings) = 0;
 };

@@ -92,6 +92,10 @@ struct FakeWatch : WatchSystem {
   std::atomic<bool>& Stop() override { return stop; }
   Wake Wait(Clock::time_point deadline,
             std::vector<Sighting>& sightings) override {
+    if (deadline <= now &&
+        (steps.empty() || Clock::time_point() + steps.front().at > now)) {
+      return Wake::kTimeout;  // a look during a scan, with nothing due
+    }
     deadlines.push_back(deadline);
     if (steps.empty() && started.size() >= scans.size()) return Wake::kStop;
     if (!steps.empty() && Clock::time_point() + steps.front().at <= deadline) {
