@@ -30,7 +30,8 @@ bool WatchTable::Know(std::uint32_t address, const std::u16string& mac) {
 }
 
 void WatchTable::Answered(std::uint32_t address, const std::u16string& mac,
-                          Time now, std::vector<WatchEvent>& events) {
+                          Time now, std::vector<WatchEvent>& events,
+                          bool fresh) {
   const auto found = entries_.find(address);
   if (found == entries_.end()) {
     if (entries_.size() >= most_) {
@@ -42,7 +43,7 @@ void WatchTable::Answered(std::uint32_t address, const std::u16string& mac,
     return;
   }
   Entry& entry = found->second;
-  entry.last_seen = now;
+  if (fresh || !entry.answered) entry.last_seen = now;
   entry.answered = true;
   if (entry.gone) {
     entry.gone = false;

@@ -49,8 +49,10 @@ class WatchTable {
   bool Know(std::uint32_t address, const std::u16string& mac);
 
   // The address answered with mac at now; appends the events that makes.
+  // An answer that is not fresh (a stale entry of the kernel's) leaves the
+  // time it was last seen as it was.
   void Answered(std::uint32_t address, const std::u16string& mac, Time now,
-                std::vector<WatchEvent>& events);
+                std::vector<WatchEvent>& events, bool fresh = true);
 
   // The address did not answer when asked again (its probe went
   // unanswered, or the kernel failed its entry).

@@ -251,8 +251,8 @@ class Watcher {
           texts, resolve,
           [&](std::size_t i, const QueryResult& result) {
             if (!result.mac.empty()) {
-              table_.Answered(addresses[i], result.mac, system_.Wall(),
-                              events_);
+              table_.Answered(addresses[i], result.mac, system_.Wall(), events_,
+                              result.source != Source::kStale);
             } else if (result.reason == Reason::kNoReply) {
               table_.Silent(addresses[i], events_);
             }

@@ -48,6 +48,8 @@ struct FakeWatch : WatchSystem {
   std::vector<Clock::duration> started;  // each scan's start
   std::vector<Clock::time_point> deadlines;
   std::size_t asked = 0;  // addresses asked before a stop
+  // Answered from a stale entry from the third scan on.
+  std::vector<std::uint32_t> stale;
   Clock::time_point now;
   std::atomic<bool> stop{false};
 
@@ -73,6 +75,10 @@ struct FakeWatch : WatchSystem {
         answer.length = 6;
         answer.resolved = true;
         answer.reason = Reason::kNone;
+        if (scan >= 2 &&
+            std::ranges::find(fake.stale, addresses[i]) != fake.stale.end()) {
+          answer.source = Source::kStale;
+        }
       }
       done(i, answer);
     }
@@ -195,7 +201,8 @@ TEST(Watch, EventsOfScansAndReports) {
 TEST(Watch, JsonAndCsvForms) {
   const auto run = [](Format format) {
     FakeWatch fake;
-    fake.scans = {{{Host(2), kA}}, {{Host(2), kC}}, {}};
+    fake.scans = {{{Host(2), kA}}, {{Host(2), kC}}, {{Host(2), kC}}, {}};
+    fake.stale = {Host(2)};  // from the third scan on
     return std::get<1>(RunWatch(Watching(format), fake));
   };
   EXPECT_EQ(run(Format::kJson),
@@ -209,7 +216,7 @@ TEST(Watch, JsonAndCsvForms) {
                 kC + "\",\"vendor\":\"\",\"kind\":\"local\",\"previous\":\"" +
                 kA +
                 "\"}\n"
-                "{\"time\":\"2027-01-15T08:00:20.000+00:00\",\"event\":"
+                "{\"time\":\"2027-01-15T08:00:30.000+00:00\",\"event\":"
                 "\"gone\",\"address\":\"198.51.100.2\",\"mac\":\"" +
                 kC +
                 "\",\"vendor\":\"\",\"kind\":\"local\",\"previous\":null,"
@@ -222,7 +229,7 @@ TEST(Watch, JsonAndCsvForms) {
                 "2027-01-15T08:00:10.000+00:00,changed,198.51.100.2," +
                 kC + ",,local," + kA +
                 "\r\n"
-                "2027-01-15T08:00:20.000+00:00,gone,198.51.100.2," +
+                "2027-01-15T08:00:30.000+00:00,gone,198.51.100.2," +
                 kC + ",,local,\r\n");
 }
 
