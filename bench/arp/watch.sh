@@ -9,7 +9,7 @@
 #
 # EVERY sets --every (default 30), STEP the seconds between changes
 # (default 4), RETURN_AFTER how long a host that left stays away (default
-# 90). The kernel's neighbour settings are its defaults (an entry
+# 100: long enough for the kernel's defaults to find it gone). The kernel's neighbour settings are its defaults (an entry
 # reachable for 15 to 45 s, a stale one probed after 5 s), so a host that
 # leaves is found gone only once its entry is stale and fails.
 #
@@ -19,7 +19,8 @@
 #              (gratuitous ARP: the kernel reports it)
 #     talks    a new address sends to this machine (the kernel reports it)
 #     joins    a new address that stays quiet (the next re-scan finds it)
-#     leaves   such an address goes (its entry goes stale, fails: gone)
+#     leaves   such an address, after two re-scans, goes (its entry goes
+#              stale and fails: gone)
 #     returns  RETURN_AFTER s later it comes back (the next re-scan finds it)
 set -euo pipefail
 
@@ -95,7 +96,7 @@ t0=$(now)
 
 : >changes.txt
 k=0
-joined=()  # quiet addresses that joined, oldest first
+joined=()  # "time address" of the quiet ones that joined, oldest first
 left=()    # "time address" of those that left, oldest first
 end=$(echo "$t0 + $duration" | bc)
 while [ "$(echo "$(now) < $end" | bc)" = 1 ]; do
@@ -116,9 +117,10 @@ s.sendto(b'', ('198.18.0.1', 9))" >>changes.txt ;;
     2) a=198.18.0.$((120 + n % 100))
        echo "$(now) joins $a" >>changes.txt
        $A ip addr add $a/24 dev m3
-       joined+=("$a") ;;
-    3) if [ ${#joined[@]} -gt 1 ]; then
-         a=${joined[0]}
+       joined+=("$(now) $a") ;;
+    3) # One that joined stays long enough for two re-scans first.
+       if [ ${#joined[@]} -gt 0 ] && read -r since a <<<"${joined[0]}" &&
+          [ "$(echo "$(now) - $since > 2 * $every + 5" | bc)" = 1 ]; then
          joined=("${joined[@]:1}")
          echo "$(now) leaves $a" >>changes.txt
          $A ip addr del $a/24 dev m3
@@ -128,7 +130,7 @@ s.sendto(b'', ('198.18.0.1', 9))" >>changes.txt ;;
   # One that left a while ago returns, once it has had time to be gone.
   if [ ${#left[@]} -gt 0 ]; then
     read -r since a <<<"${left[0]}"
-    if [ "$(echo "$(now) - $since > ${RETURN_AFTER:-90}" | bc)" = 1 ]; then
+    if [ "$(echo "$(now) - $since > ${RETURN_AFTER:-100}" | bc)" = 1 ]; then
       left=("${left[@]:1}")
       echo "$(now) returns $a" >>changes.txt
       $A ip addr add $a/24 dev m3
