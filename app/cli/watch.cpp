@@ -385,6 +385,10 @@ extern "C" void OnStopSignal(int) {
   errno = saved;
 }
 
+// The kernel's neighbour events and the signals' pipe, polled together. A
+// further source of sightings (the ARP a packet socket hears on the link,
+// with CAP_NET_RAW) is one more NeighbourEvents polled beside these: the
+// table and the lines take a sighting from anywhere alike.
 class KernelWatch : public WatchSystem {
  public:
   KernelWatch(std::unique_ptr<NeighbourEvents> events, int read_end,
