@@ -91,6 +91,10 @@ struct ResolveOptions {
   // Called once in a run, with the number of entries, when the room in the
   // kernel's neighbour table rather than the rate holds the probes back.
   std::function<void(std::size_t)> table_sets_pace;
+  // When set, an address answered from a stale entry is probed as well
+  // (paced, never waited for), so that the kernel confirms the entry or
+  // fails it and says so in a neighbour event to whoever keeps listening.
+  bool confirm_stale = false;
 };
 
 // Called once for each address of a run, with its position in the run.

@@ -106,7 +106,8 @@ class Run {
 
   void Go() {
     auto next_probe = Clock::now();
-    while (next_ < addresses_.size() || !waiting_.empty()) {
+    while (next_ < addresses_.size() || !waiting_.empty() ||
+           !confirming_.empty()) {
       if (options_.stop && options_.stop->load()) {
         FailAll(Reason::kSystem);
         return;
@@ -115,13 +116,18 @@ class Run {
       Release(now);
       // The per-address steps, until one needs a probe that must wait.
       while (WantsProbe() && now >= next_probe && MayProbe(now)) {
-        const bool sent = refused_.empty() ? Examine(next_++, now) : Retry(now);
+        const bool sent = !refused_.empty()           ? Retry(now)
+                          : next_ < addresses_.size() ? Examine(next_++, now)
+                                                      : Confirm();
         if (sent) {
           next_probe = std::max(next_probe, now - interval_) + interval_;
           now = Clock::now();
         }
       }
-      if (next_ == addresses_.size() && waiting_.empty()) return;
+      if (next_ == addresses_.size() && waiting_.empty() &&
+          confirming_.empty()) {
+        return;
+      }
       if (!prober_ && WantsProbe() && now >= next_probe &&
           now >= blocked_until_ && !HasRoom() && !told_table_) {
         told_table_ = true;
@@ -173,7 +179,8 @@ class Run {
  private:
   // Whether an address waits for its first or another probe.
   bool WantsProbe() const {
-    return !refused_.empty() || next_ < addresses_.size();
+    return !refused_.empty() || next_ < addresses_.size() ||
+           !confirming_.empty();
   }
 
   bool MayProbe(Clock::time_point now) {
@@ -237,6 +244,15 @@ class Run {
     Sent(address, waiting, now);
     waiting_.emplace(address, std::move(waiting));
     return true;
+  }
+
+  // Probes an address answered from a stale entry, so that the kernel checks
+  // it; what the kernel finds comes as an event to whoever listens. The entry
+  // is there already: the probe adds none to hold.
+  bool Confirm() {
+    const auto [address, ifindex] = confirming_.front();
+    confirming_.pop_front();
+    return kernel_.Probe(address, ifindex) == Probing::kSent;
   }
 
   // Probes again the address whose probe was refused longest ago; true when
@@ -325,6 +341,9 @@ class Run {
     if (!kernel_.Subscribe()) return Refusal(Reason::kSystem);
     if (const auto cached = kernel_.GetNeighbour(address, link.index);
         cached && netlink::IsUsable(cached->state)) {
+      if (options_.confirm_stale && cached->state == NUD_STALE) {
+        confirming_.emplace_back(address, link.index);
+      }
       return Answer(cached->address, netlink::SourceOf(cached->state));
     }
     return route->oif;
@@ -462,7 +481,9 @@ class Run {
   std::map<std::uint32_t, Waiting> waiting_;
   std::map<std::uint32_t, Held> held_;
   std::deque<std::uint32_t> refused_;  // oldest refusal first
-  Clock::time_point blocked_until_;    // no probe before, after a refusal
+  // Addresses answered from stale entries, to probe, with their interface.
+  std::deque<std::pair<std::uint32_t, std::int32_t>> confirming_;
+  Clock::time_point blocked_until_;  // no probe before, after a refusal
   bool told_table_ = false;
 };
 

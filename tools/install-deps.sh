@@ -23,13 +23,13 @@ run_packages=(
   "qt6-base-dev      the Linux window (Qt 6 Widgets)"
   "libmnl-dev        building and parsing rtnetlink messages for the query"
   "fonts-dejavu-core the labels' face where Tahoma is not installed"
+  "nlohmann-json3-dev reading JSON lines (norvane-cli --watch --known; the converter)"
 )
 test_packages=(
   "libgtest-dev      the unit and integration tests"
   "libgmock-dev      the unit and integration tests"
   "googletest        GoogleTest's sources, built for the Windows tests"
   "libbenchmark-dev  the benchmarks"
-  "nlohmann-json3-dev the vendor-table converter's JSON reader"
   "clang             the fuzz targets (libFuzzer)"
   "libclang-rt-14-dev the fuzz targets' sanitizer runtimes"
   "clang-format      the code style"

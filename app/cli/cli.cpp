@@ -247,6 +247,8 @@ bool IsUnsafe(char32_t c) {
          (c >= 0x2066 && c <= 0x2069);
 }
 
+}  // namespace
+
 // text (UTF-8) as a JSON string, with every control and unsafe character
 // written as a \u escape.
 std::string JsonString(std::string_view text) {
@@ -291,6 +293,8 @@ std::string CsvField(const std::string& text) {
   return out + '"';
 }
 
+namespace {
+
 // An address as it is sent (its first byte first in memory), dotted.
 std::string DottedNetwork(std::uint32_t address) {
   return Dotted(HostOrder(address));
@@ -302,6 +306,8 @@ std::string Why(const QueryResult& result) {
     why += " (gateway " + DottedNetwork(result.gateway) + ")";
   return why;
 }
+
+}  // namespace
 
 // The text form's vendor column: the table's name, else what kind of address
 // has none.
@@ -335,8 +341,6 @@ bool Write(std::FILE* out, const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
          std::fflush(out) == 0;
 }
-
-}  // namespace
 
 std::string Escape(std::string_view text) {
   std::string out;
@@ -450,6 +454,7 @@ std::variant<Options, std::string> ParseArguments(
   Options options;
   bool large = false, options_done = false, chosen = false;
   std::vector<std::pair<SourceKind, std::string>> sources;
+  std::vector<std::string> watch_options;  // given, that only --watch takes
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& arg = arguments[i];
     if (options_done || arg.size() < 2 || arg.front() != '-') {
@@ -491,6 +496,35 @@ std::variant<Options, std::string> ParseArguments(
       options.vendor = true;
     } else if (name == "-n" || name == "--names") {
       options.names = true;
+    } else if (name == "--watch") {
+      options.watch = true;
+    } else if (name == "--every") {
+      if (!take_value()) return "option '--every' needs a number of seconds";
+      char* end = nullptr;
+      const double seconds = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(seconds >= 0.01) ||
+          seconds > 86400) {
+        return Quoted("--every " + value) +
+               ": seconds are a number from 0.01 to 86400";
+      }
+      options.every = std::chrono::milliseconds(
+          static_cast<long>(std::ceil(seconds * 1000)));
+      watch_options.push_back("--every");
+    } else if (name == "--known") {
+      if (!take_value() || value.empty()) {
+        return "option '--known' needs a file name";
+      }
+      options.known = value;
+      watch_options.push_back("--known");
+    } else if (name == "--track") {
+      if (!take_value()) return "option '--track' needs a number of addresses";
+      const auto most = ReadNumber(value);
+      if (!most || *most == 0 || *most > kMostTracked) {
+        return Quoted("--track " + value) + ": a whole number from 1 to " +
+               std::to_string(kMostTracked);
+      }
+      options.track = *most;
+      watch_options.push_back("--track");
     } else if (name == "-f" || name == "--file") {
       if (!take_value()) return "option '" + name + "' needs a file name";
       sources.emplace_back(SourceKind::kList, value);
@@ -531,6 +565,18 @@ std::variant<Options, std::string> ParseArguments(
     }
   }
   if (options.help || options.version) return options;
+  if (!options.watch && !watch_options.empty()) {
+    return "option '" + watch_options.front() + "' needs --watch";
+  }
+  if (options.watch) {
+#ifdef _WIN32
+    return "--watch is not available on Windows: it listens to the Linux "
+           "kernel's neighbour events";
+#endif
+    if (options.vendor) return "--watch and --vendor do not go together";
+    if (options.names) return "--watch and -n do not go together";
+    if (options.found_only) return "--watch and --found do not go together";
+  }
   std::vector<LocalInterface> local;
   const bool scans_local = std::ranges::any_of(sources, [](const auto& source) {
     return source.first == SourceKind::kLocal;

@@ -2,6 +2,7 @@
 // the expansion of blocks and ranges, and the output forms.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
@@ -12,6 +13,10 @@
 
 #include "mac.h"
 #include "names.h"
+
+namespace norvane {
+enum class AddressKind : std::uint8_t;
+}
 
 namespace norvane::cli {
 
@@ -60,6 +65,11 @@ struct Options {
   bool help = false;
   bool version = false;
   ResolveOptions resolve;
+  // --watch: scan, then report what changes until interrupted.
+  bool watch = false;
+  std::chrono::milliseconds every{60'000};  // --every: between re-scans
+  std::string known;                        // --known: pairs known before
+  std::size_t track = 65536;                // --track: addresses followed
 };
 
 // The largest block or range taken without --large.
@@ -74,6 +84,9 @@ inline constexpr std::size_t kSlice = 65536;
 
 // Where -l and -I find the machine's interfaces.
 using InterfaceSource = std::vector<LocalInterface> (*)();
+
+// The most addresses --track lets a watch follow.
+inline constexpr std::size_t kMostTracked = 1 << 20;
 
 // Reads the arguments (without the program's name); "-f -" reads input, -l
 // and -I ask interfaces. Every address of a block or range is read by
@@ -94,6 +107,14 @@ std::string Escape(std::string_view text);
 // groups of four, bare digits; either case) in the program's form; empty
 // when the text is none of these.
 std::u16string NormalizeMac(std::string_view text);
+
+// The pieces of the output forms the scan and the watch share: a JSON
+// string, an RFC 4180 field, the text form's vendor column, and a write of
+// a whole line, flushed (false when the output refuses it).
+std::string JsonString(std::string_view text);
+std::string CsvField(const std::string& text);
+std::string VendorColumn(const std::string& vendor, AddressKind kind);
+bool Write(std::FILE* out, const std::string& text);
 
 // Queries every target and writes one line each, in order, each as soon as
 // the lines before it are known (with -n, its name too, from names);

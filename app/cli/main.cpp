@@ -18,6 +18,9 @@
 #include <vector>
 
 #include "cli.h"
+#ifndef _WIN32
+#include "watch.h"
+#endif
 #include "norvane_version.h"
 #include "oui.h"
 #include "startup.h"
@@ -30,6 +33,7 @@ constexpr int kUsageError = 2;
 constexpr char kUsage[] =
     "Usage: norvane-cli [OPTION]... ADDRESS...\n"
     "       norvane-cli [OPTION]... -l\n"
+    "       norvane-cli --watch [OPTION]... -l|ADDRESS...\n"
     "       norvane-cli --vendor MAC...\n"
     "Finds the hardware address of each IPv4 ADDRESS on the local network and\n"
     "the maker of its network card, and prints one line per address, in the\n"
@@ -87,6 +91,18 @@ constexpr char kUsage[] =
     "      --vendor       look up hardware addresses (XX-XX-XX-XX-XX-XX,\n"
     "                     colons, 0011.2233.4455 or 12 hex digits) in the\n"
     "                     vendor table, without a query\n"
+    "      --watch        scan, then keep watching and print one line per\n"
+    "                     event until interrupted: new, changed (with the\n"
+    "                     previous hardware address, and a warning), gone,\n"
+    "                     back; from the kernel's neighbour events and a\n"
+    "                     re-scan (Linux only)\n"
+    "      --every SEC    with --watch, re-scan every SEC seconds (default "
+    "60)\n"
+    "      --known FILE   with --watch, the pairs known before, from the CSV "
+    "or\n"
+    "                     JSON lines norvane-cli wrote: no 'new' for them\n"
+    "      --track N      with --watch, follow at most N addresses (default\n"
+    "                     65536); answers for more are counted and told\n"
     "  -h, --help         show this help and exit\n"
     "      --version      show the version and exit\n"
     "\n"
@@ -98,9 +114,10 @@ constexpr char kUsage[] =
     "left on standard error.\n"
     "\n"
     "Exit status: 0 when every address was resolved (with --found: any;\n"
-    "with --vendor: every one had a vendor), 1 when any was not (with\n"
-    "--found: none was), 2 when oui.ieee is missing or unreadable, the\n"
-    "command line is wrong or the output cannot be written.\n";
+    "with --vendor: every one had a vendor; with --watch: stopped by SIGINT\n"
+    "or SIGTERM), 1 when any was not (with --found: none was; with --watch:\n"
+    "the kernel's events could not be read), 2 when oui.ieee is missing or\n"
+    "unreadable, the command line is wrong or the output cannot be written.\n";
 
 void PrintTableError(const norvane::TableError& error) {
   std::fprintf(stderr, "norvane-cli: %s\n",
@@ -160,5 +177,17 @@ int main(int argc, char** argv) {
   if (options.vendor) {
     return norvane::cli::LookUpVendors(options, stdout, stderr);
   }
+#ifndef _WIN32
+  if (options.watch) {
+    std::string error;
+    const auto system =
+        norvane::cli::SystemWatch(options.resolve.interface_name, error);
+    if (!system) {
+      std::fprintf(stderr, "norvane-cli: %s\n", error.c_str());
+      return 1;
+    }
+    return norvane::cli::Watch(options, stdout, stderr, *system);
+  }
+#endif
   return norvane::cli::Scan(options, stdout, stderr, isatty(fileno(stderr)));
 }

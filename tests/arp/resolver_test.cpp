@@ -14,6 +14,7 @@
 #include <thread>
 #include <tuple>
 
+#include "neighbour_events.h"
 #include "read_file.h"
 #include "resolver.h"
 
@@ -472,6 +473,69 @@ TEST(Resolver, DeadlinesOfScansAndSingleAddresses) {
               if (i == 0) first = r;
             });
     EXPECT_EQ(first.resolved, c.resolved);
+  }
+}
+
+// For a watch, an address answered from a stale entry is probed as well,
+// after the addresses that need a probe and at the same pace, and its answer
+// still comes from the cache at once; a reachable entry is not probed.
+TEST(Resolver, StaleEntriesConfirmedWhenAsked) {
+  for (const bool confirm : {false, true}) {
+    SCOPED_TRACE(confirm);
+    FakeKernel kernel;
+    kernel.cache[Host(2)] = Entry(2, NUD_STALE);
+    kernel.cache[Host(3)] = Entry(3, NUD_REACHABLE);
+    kernel.replies[Host(4)] = Entry(4, NUD_REACHABLE);
+    ResolveOptions options;
+    options.confirm_stale = confirm;
+    options.rate = 100;
+    std::vector<std::size_t> order;
+    std::vector<std::size_t> probes_before;
+    Resolve(kernel, std::vector<std::uint32_t>{Host(2), Host(3), Host(4)},
+            options, [&](std::size_t i, const Resolution& r) {
+              EXPECT_TRUE(r.resolved);
+              order.push_back(i);
+              probes_before.push_back(kernel.probes.size());
+            });
+    EXPECT_EQ(order, (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(probes_before[0], 0u);
+    ASSERT_EQ(kernel.probes.size(), confirm ? 2u : 1u);
+    EXPECT_EQ(kernel.probes[0].first, Host(4));
+    if (confirm) {
+      EXPECT_EQ(kernel.probes[1].first, Host(2));
+      EXPECT_GE(kernel.probes[1].second - kernel.probes[0].second,
+                10ms - 100us);
+    }
+  }
+}
+
+// What a neighbour event tells a watch: a usable entry's hardware address,
+// a failure, or nothing.
+TEST(Netlink, SightingsOfEvents) {
+  const struct {
+    Neighbour event;
+    std::int32_t ifindex;               // the watch's interface; 0 for any
+    std::optional<std::u16string> mac;  // empty: a failure
+  } cases[] = {
+      {Entry(2, NUD_REACHABLE), 0, u"00-0C-29-0A-0B-FF"},
+      {Entry(2, NUD_STALE), kEth, u"00-0C-29-0A-0B-FF"},
+      {Entry(2, NUD_PERMANENT, {1, 2}), 0, u"01-02"},
+      {Entry(2, NUD_FAILED), 0, u""},
+      {Entry(2, NUD_REACHABLE), kEth + 1, std::nullopt},
+      {Entry(2, NUD_INCOMPLETE), 0, std::nullopt},
+      {Entry(2, NUD_REACHABLE, {0, 0, 0, 0, 1, 2}), 0, std::nullopt},
+      {Entry(2, NUD_REACHABLE, LinkAddress(8, 1)), 0, std::nullopt},
+      {{true, kEth, NUD_REACHABLE, Host(2), kMac}, 0, std::nullopt},
+      {{false, kEth, NUD_REACHABLE, std::nullopt, kMac}, 0, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const auto sighting = SightingOf(c.event, c.ifindex);
+    ASSERT_EQ(sighting.has_value(), c.mac.has_value());
+    if (!sighting) continue;
+    EXPECT_EQ(sighting->address, Host(2));
+    EXPECT_EQ(sighting->failed, c.mac->empty());
+    EXPECT_EQ(sighting->mac, *c.mac);
   }
 }
 
