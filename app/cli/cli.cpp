@@ -448,13 +448,27 @@ std::vector<std::string> Targets::Texts(std::uint64_t from,
   return texts;
 }
 
-std::variant<Options, std::string> ParseArguments(
-    const std::vector<std::string>& arguments, std::FILE* input,
-    InterfaceSource interfaces, const AddressPlatform& platform) {
+namespace {
+
+// The command line as read, before its sources are expanded.
+struct Command {
   Options options;
-  bool large = false, options_done = false, chosen = false;
+  bool large = false;   // --large
+  bool chosen = false;  // -I
   std::vector<std::pair<SourceKind, std::string>> sources;
   std::vector<std::string> watch_options;  // given, that only --watch takes
+};
+
+// Reads the options into command, each source kept as given; the message
+// for a usage error, or empty.
+std::string ReadOptions(const std::vector<std::string>& arguments,
+                        Command& command) {
+  Options& options = command.options;
+  auto& sources = command.sources;
+  auto& watch_options = command.watch_options;
+  bool& large = command.large;
+  bool& chosen = command.chosen;
+  bool options_done = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& arg = arguments[i];
     if (options_done || arg.size() < 2 || arg.front() != '-') {
@@ -564,7 +578,13 @@ std::variant<Options, std::string> ParseArguments(
       return "unknown option " + Quoted(arg);
     }
   }
-  if (options.help || options.version) return options;
+  return {};
+}
+
+// What --watch needs and refuses; the message, or empty.
+std::string CheckWatch(const Command& command) {
+  const Options& options = command.options;
+  const auto& watch_options = command.watch_options;
   if (!options.watch && !watch_options.empty()) {
     return "option '" + watch_options.front() + "' needs --watch";
   }
@@ -577,6 +597,17 @@ std::variant<Options, std::string> ParseArguments(
     if (options.names) return "--watch and -n do not go together";
     if (options.found_only) return "--watch and --found do not go together";
   }
+  return {};
+}
+
+// Adds the targets of every source in order: a block or range as one
+// entry, a list file line by line, -l the local networks.
+std::string AddSources(Command& command, std::FILE* input,
+                       InterfaceSource interfaces,
+                       const AddressPlatform& platform) {
+  Options& options = command.options;
+  const auto& sources = command.sources;
+  const bool large = command.large, chosen = command.chosen;
   std::vector<LocalInterface> local;
   const bool scans_local = std::ranges::any_of(sources, [](const auto& source) {
     return source.first == SourceKind::kLocal;
@@ -634,8 +665,149 @@ std::variant<Options, std::string> ParseArguments(
   if (options.targets.empty() && sources.empty()) {
     return "no address given ('norvane-cli -l' scans the local networks)";
   }
+  return {};
+}
+
+}  // namespace
+
+std::variant<Options, std::string> ParseArguments(
+    const std::vector<std::string>& arguments, std::FILE* input,
+    InterfaceSource interfaces, const AddressPlatform& platform) {
+  Command command;
+  std::string error = ReadOptions(arguments, command);
+  const Options& options = command.options;
+  if (error.empty() && (options.help || options.version)) return options;
+  if (error.empty()) error = CheckWatch(command);
+  if (error.empty()) error = AddSources(command, input, interfaces, platform);
+  if (!error.empty()) return error;
   return options;
 }
+
+namespace {
+
+// One answer's line in the form options ask for, its name column with -n.
+std::string FormatLine(const Options& options, const std::string& address,
+                       const QueryResult& result, const HostName& name) {
+  const bool resolved = !result.mac.empty();
+  const std::u16string column =
+      resolved || address.empty() ? result.mac : kQueryErrorText;
+  const std::string mac = ToUtf8(column);
+  // A failed line's column is the error text: no maker to look up.
+  const std::string vendor = resolved ? ToUtf8(FindVendor(column)) : "";
+  const AddressKind kind = KindOf(result.mac, !vendor.empty());
+  const std::string mark = Mark(result);
+  std::string line;
+  switch (options.format) {
+    case Format::kText:
+      line = Escape(address) + '\t' + mac + '\t' +
+             (resolved ? VendorColumn(vendor, kind) : Escape(vendor));
+      if (options.names) line += '\t' + Escape(name.text);
+      if (!mark.empty()) line += '\t' + mark;
+      return line + '\n';
+    case Format::kCsv:
+      line = CsvField(Escape(address)) + ',' + CsvField(mac) + ',' +
+             CsvField(Escape(vendor)) + ',' + (resolved ? KindText(kind) : "");
+      if (options.names) line += ',' + CsvField(Escape(name.text));
+      return line + ',' + CsvField(mark) + "\r\n";
+    case Format::kJson:
+      break;
+  }
+  line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address))) +
+         ",\"mac\":" + (resolved ? JsonString(mac) : "null") +
+         ",\"vendor\":" + JsonString(vendor) +
+         ",\"kind\":" + (resolved ? JsonString(KindText(kind)) : "null");
+  if (resolved) {
+    line += ",\"state\":";
+    line += result.source == Source::kUnknown
+                ? "null"
+                : JsonString(SourceText(result.source));
+    if (!result.conflicts.empty()) {
+      line += ",\"conflicts\":[";
+      for (std::size_t c = 0; c < result.conflicts.size(); ++c) {
+        line += (c ? "," : "") + JsonString(ToUtf8(result.conflicts[c]));
+      }
+      line += ']';
+    }
+    if (!result.frame_source.empty()) {
+      line += ",\"frame_source\":" + JsonString(ToUtf8(result.frame_source));
+    }
+  } else {
+    line += ",\"reason\":" + JsonString(Why(result));
+  }
+  if (options.names) {
+    const bool named = !name.text.empty();
+    line += ",\"name\":" + (named ? JsonString(name.text) : "null") +
+            ",\"name_source\":" +
+            (named ? JsonString(NameSourceText(name.source)) : "null");
+  }
+  return line + "}\n";
+}
+
+// The progress line on standard error: how many are done and found, the
+// pace so far and the time the rest takes at it, at most ten times a second.
+class Progress {
+ public:
+  Progress(std::FILE* err, bool on, std::uint64_t total)
+      : err_(err), on_(on), total_(total) {}
+
+  void Show(std::uint64_t done, std::uint64_t found) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!on_ || done >= total_ || now - last_ < std::chrono::milliseconds(100))
+      return;
+    const double seconds =
+        std::chrono::duration<double>(now - started_).count();
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    const auto left = static_cast<unsigned long long>(
+        rate > 0 ? std::ceil(static_cast<double>(total_ - done) / rate) : 0);
+    std::fprintf(err_,
+                 "\r\033[K%llu of %llu done, %llu found, %.0f a second, "
+                 "%llu:%02llu left",
+                 static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total_),
+                 static_cast<unsigned long long>(found), rate, left / 60,
+                 left % 60);
+    std::fflush(err_);
+    shown_ = true;
+    last_ = now;
+  }
+
+  // Takes the line away, so that what comes next starts a line of its own.
+  void Clear() {
+    if (std::exchange(shown_, false)) std::fputs("\r\033[K", err_);
+  }
+
+ private:
+  std::FILE* err_;
+  bool on_;
+  std::uint64_t total_;
+  bool shown_ = false;
+  const std::chrono::steady_clock::time_point started_ =
+      std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_{};
+};
+
+// What -v says of an answer on standard error: why an address was not
+// resolved, the conflicts of a reply, a group address answering.
+void Warn(std::FILE* err, const std::string& address,
+          const QueryResult& result) {
+  const bool resolved = !result.mac.empty();
+  if (!resolved && !address.empty()) {
+    std::fprintf(err, "norvane-cli: %s: %s\n", Escape(address).c_str(),
+                 Why(result).c_str());
+  }
+  if (const std::string mark = Mark(result); !mark.empty()) {
+    std::fprintf(err, "norvane-cli: %s: %s (%s taken)\n",
+                 Escape(address).c_str(), mark.c_str(),
+                 ToUtf8(result.mac).c_str());
+  }
+  if (resolved && KindOf(result.mac, !FindVendor(result.mac).empty()) ==
+                      AddressKind::kGroup) {
+    std::fprintf(err, "norvane-cli: %s: answered with a group address, %s\n",
+                 Escape(address).c_str(), ToUtf8(result.mac).c_str());
+  }
+}
+
+}  // namespace
 
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform, NameLookupsMaker names) {
@@ -651,21 +823,13 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   std::uint64_t done = 0, found = 0;
   bool failed = false, unwritable = false;
   int write_error = 0;
-  const auto started = std::chrono::steady_clock::now();
-  auto last_progress = std::chrono::steady_clock::time_point();
-  bool progress_shown = false, told_pace = false;
+  Progress shown(err, progress, total);
   // Lines for the same terminal first take the progress away.
   const bool shared_terminal = progress && isatty(fileno(out));
-  const auto clear_progress = [&] {
-    if (progress_shown) {
-      std::fputs("\r\033[K", err);
-      progress_shown = false;
-    }
-  };
   if (options.verbose) {
-    resolve.table_sets_pace = [&](std::size_t entries) {
-      if (std::exchange(told_pace, true)) return;
-      clear_progress();
+    resolve.table_sets_pace = [&, told = false](std::size_t entries) mutable {
+      if (std::exchange(told, true)) return;
+      shown.Clear();
       std::fprintf(err,
                    "norvane-cli: the kernel's neighbour table sets the pace, "
                    "not the rate: %zu entries at a time, each held until the "
@@ -673,88 +837,23 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
                    entries);
     };
   }
+  const auto write = [&](const std::string& line) {
+    if (!unwritable && !Write(out, line)) {
+      unwritable = true;
+      write_error = errno;
+      stop = true;  // no probe more for lines nobody can read
+    }
+  };
 
   const auto emit = [&](std::size_t i, const QueryResult& result,
                         const HostName& name) {
     const std::string& address = slice[i];
     const bool resolved = !result.mac.empty();
     failed |= !resolved;
-    if (!resolved && options.verbose && !address.empty()) {
-      std::fprintf(err, "norvane-cli: %s: %s\n", Escape(address).c_str(),
-                   Why(result).c_str());
-    }
-    const std::string mark = Mark(result);
-    if (!mark.empty() && options.verbose) {
-      std::fprintf(err, "norvane-cli: %s: %s (%s taken)\n",
-                   Escape(address).c_str(), mark.c_str(),
-                   ToUtf8(result.mac).c_str());
-    }
+    if (options.verbose) Warn(err, address, result);
     if (unwritable || (options.found_only && !resolved)) return;
-    const std::u16string column =
-        resolved || address.empty() ? result.mac : kQueryErrorText;
-    const std::string mac = ToUtf8(column);
-    // A failed line's column is the error text: no maker to look up.
-    const std::string vendor = resolved ? ToUtf8(FindVendor(column)) : "";
-    const AddressKind kind = KindOf(result.mac, !vendor.empty());
-    if (resolved && kind == AddressKind::kGroup && options.verbose) {
-      std::fprintf(err, "norvane-cli: %s: answered with a group address, %s\n",
-                   Escape(address).c_str(), mac.c_str());
-    }
-    std::string line;
-    switch (options.format) {
-      case Format::kText:
-        line = Escape(address) + '\t' + mac + '\t' +
-               (resolved ? VendorColumn(vendor, kind) : Escape(vendor));
-        if (options.names) line += '\t' + Escape(name.text);
-        if (!mark.empty()) line += '\t' + mark;
-        line += '\n';
-        break;
-      case Format::kCsv:
-        line = CsvField(Escape(address)) + ',' + CsvField(mac) + ',' +
-               CsvField(Escape(vendor)) + ',' +
-               (resolved ? KindText(kind) : "");
-        if (options.names) line += ',' + CsvField(Escape(name.text));
-        line += ',' + CsvField(mark) + "\r\n";
-        break;
-      case Format::kJson:
-        line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address))) +
-               ",\"mac\":" + (resolved ? JsonString(mac) : "null") +
-               ",\"vendor\":" + JsonString(vendor) +
-               ",\"kind\":" + (resolved ? JsonString(KindText(kind)) : "null");
-        if (resolved) {
-          line += ",\"state\":";
-          line += result.source == Source::kUnknown
-                      ? "null"
-                      : JsonString(SourceText(result.source));
-          if (!result.conflicts.empty()) {
-            line += ",\"conflicts\":[";
-            for (std::size_t c = 0; c < result.conflicts.size(); ++c) {
-              line += (c ? "," : "") + JsonString(ToUtf8(result.conflicts[c]));
-            }
-            line += ']';
-          }
-          if (!result.frame_source.empty()) {
-            line +=
-                ",\"frame_source\":" + JsonString(ToUtf8(result.frame_source));
-          }
-        } else {
-          line += ",\"reason\":" + JsonString(Why(result));
-        }
-        if (options.names) {
-          const bool named = !name.text.empty();
-          line += ",\"name\":" + (named ? JsonString(name.text) : "null") +
-                  ",\"name_source\":" +
-                  (named ? JsonString(NameSourceText(name.source)) : "null");
-        }
-        line += "}\n";
-        break;
-    }
-    if (shared_terminal) clear_progress();
-    if (!Write(out, line)) {
-      unwritable = true;
-      write_error = errno;
-      stop = true;  // no probe more for lines nobody can read
-    }
+    if (shared_terminal) shown.Clear();
+    write(FormatLine(options, address, result, name));
   };
   // A line goes once its answer and, with -n, its name are known.
   const auto flush = [&] {
@@ -778,26 +877,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
       host_names[i] = HostName();
     }
     flush();
-    const auto now = std::chrono::steady_clock::now();
-    if (progress && done < total &&
-        now - last_progress >= std::chrono::milliseconds(100)) {
-      // The pace so far, and the time the rest takes at it.
-      const double seconds =
-          std::chrono::duration<double>(now - started).count();
-      const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-      const auto left = static_cast<unsigned long long>(
-          rate > 0 ? std::ceil(static_cast<double>(total - done) / rate) : 0);
-      std::fprintf(err,
-                   "\r\033[K%llu of %llu done, %llu found, %.0f a second, "
-                   "%llu:%02llu left",
-                   static_cast<unsigned long long>(done),
-                   static_cast<unsigned long long>(total),
-                   static_cast<unsigned long long>(found), rate, left / 60,
-                   left % 60);
-      std::fflush(err);
-      progress_shown = true;
-      last_progress = now;
-    }
+    shown.Show(done, found);
   };
 
   if (options.names) {
@@ -809,31 +889,24 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
       flush();
     });
   }
-  if (options.format == Format::kCsv &&
-      !Write(out, options.names ? "address,mac,vendor,kind,name,mark\r\n"
-                                : "address,mac,vendor,kind,mark\r\n")) {
-    unwritable = true;
-    write_error = errno;
+  if (options.format == Format::kCsv) {
+    write(options.names ? "address,mac,vendor,kind,name,mark\r\n"
+                        : "address,mac,vendor,kind,mark\r\n");
   }
   for (std::uint64_t from = 0; from < total && !unwritable; from += kSlice) {
     slice = options.targets.Texts(from, kSlice);
     results.assign(slice.size(), std::nullopt);
     host_names.assign(slice.size(), std::nullopt);
     written = 0;
+    // No query for an empty text, as in GetMAC, nor for an address with
+    // text after it: those end at once, the others are asked together.
     std::vector<std::u16string> texts;
     std::vector<std::size_t> positions;  // of the texts in the slice
-    // No query for an empty text, as in GetMAC, nor for an address with
-    // text after it.
-    const auto asked = [&](std::size_t i) {
-      return !slice[i].empty() && !HasJunk(slice[i]);
-    };
     for (std::size_t i = 0; i < slice.size(); ++i) {
-      if (!asked(i)) continue;
-      texts.push_back(DecodeSystemText(slice[i]));
-      positions.push_back(i);
-    }
-    for (std::size_t i = 0; i < slice.size(); ++i) {
-      if (!asked(i)) {
+      if (!slice[i].empty() && !HasJunk(slice[i])) {
+        texts.push_back(DecodeSystemText(slice[i]));
+        positions.push_back(i);
+      } else {
         QueryResult empty;
         empty.reason = Reason::kMalformed;
         finish(i, empty);
@@ -848,23 +921,23 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     if (lookups) lookups->Finish();
   }
   lookups.reset();
-  clear_progress();
+  shown.Clear();
   if (unwritable || std::fflush(out) != 0 || std::ferror(out)) {
     std::fprintf(
         err, "norvane-cli: cannot write the output: %s\n",
         std::strerror(unwritable && write_error ? write_error : errno));
-    return 2;
+    return kExitTrouble;
   }
-  if (options.found_only) return found > 0 ? 0 : 1;
-  return failed ? 1 : 0;
+  if (options.found_only) return found > 0 ? kExitAll : kExitNotAll;
+  return failed ? kExitNotAll : kExitAll;
 }
 
 int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err) {
-  int status = 0;
+  int status = kExitAll;
   if (options.format == Format::kCsv && !Write(out, "mac,vendor,kind\r\n")) {
     std::fprintf(err, "norvane-cli: cannot write the output: %s\n",
                  std::strerror(errno));
-    return 2;
+    return kExitTrouble;
   }
   for (const std::string& text :
        options.targets.Texts(0, options.targets.entries())) {
@@ -872,11 +945,11 @@ int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err) {
     if (mac.empty()) {
       std::fprintf(err, "norvane-cli: not a hardware address: '%s'\n",
                    Escape(text).c_str());
-      status = 1;
+      status = kExitNotAll;
       continue;
     }
     const std::string vendor = ToUtf8(FindVendor(mac));
-    if (vendor.empty()) status = 1;
+    if (vendor.empty()) status = kExitNotAll;
     const AddressKind kind = KindOf(mac, !vendor.empty());
     std::string line;
     switch (options.format) {
@@ -896,7 +969,7 @@ int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err) {
     if (!Write(out, line)) {
       std::fprintf(err, "norvane-cli: cannot write the output: %s\n",
                    std::strerror(errno));
-      return 2;
+      return kExitTrouble;
     }
   }
   return status;

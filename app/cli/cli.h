@@ -22,6 +22,15 @@ namespace norvane::cli {
 
 enum class Format { kText, kJson, kCsv };
 
+// norvane-cli's exit statuses, the same for every kind of run.
+// kExitAll: every address answered (--found: any; --vendor: each had a
+// vendor; --watch: ended by SIGINT or SIGTERM). kExitNotAll: any did not
+// (--found: none did; --watch: the kernel's events could not be read).
+// kExitTrouble: the vendor table, the command line or the output.
+inline constexpr int kExitAll = 0;
+inline constexpr int kExitNotAll = 1;
+inline constexpr int kExitTrouble = 2;
+
 // The address texts a command line names, in order. A block or range is held
 // as its first address and its length, so a large one costs no more memory
 // than one address until it is read a slice at a time.
@@ -120,15 +129,14 @@ bool Write(std::FILE* out, const std::string& text);
 // the lines before it are known (with -n, its name too, from names);
 // progress goes to err when progress is set. The targets are resolved
 // kSlice at a time.
-// Returns the exit status: 0 all resolved (with --found: any), 1 any not
-// (with --found: none), 2 output unwritable.
+// Returns the exit status; kExitTrouble when the output is unwritable.
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform = SystemPlatform(),
          NameLookupsMaker names = SystemNameLookups);
 
 // Looks up the vendor and kind of every target (a hardware address) in the
-// loaded table, in options.format. Returns 0 when each had a vendor, 1 when any
-// had none or was malformed, 2 when the output could not be written.
+// loaded table, in options.format. Returns the exit status: kExitNotAll
+// when any had none or was malformed.
 int LookUpVendors(const Options& options, std::FILE* out, std::FILE* err);
 
 }  // namespace norvane::cli

@@ -28,7 +28,8 @@
 
 namespace {
 
-constexpr int kUsageError = 2;
+static_assert(norvane::kTableExitStatus == norvane::cli::kExitTrouble,
+              "a missing table ends norvane-cli as any other trouble");
 
 constexpr char kUsage[] =
     "Usage: norvane-cli [OPTION]... ADDRESS...\n"
@@ -156,7 +157,7 @@ int main(int argc, char** argv) {
                  "norvane-cli: %s\n"
                  "Try 'norvane-cli --help' for more information.\n",
                  error->c_str());
-    return kUsageError;
+    return norvane::cli::kExitTrouble;
   }
   const auto& options = std::get<norvane::cli::Options>(parsed);
   if (options.help || options.version) {
@@ -167,9 +168,9 @@ int main(int argc, char** argv) {
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
       std::perror("norvane-cli: cannot write the output");
-      return kUsageError;
+      return norvane::cli::kExitTrouble;
     }
-    return 0;
+    return norvane::cli::kExitAll;
   }
 
   if (!norvane::LoadOUI(PrintTableError)) return norvane::kTableExitStatus;
@@ -184,7 +185,7 @@ int main(int argc, char** argv) {
         norvane::cli::SystemWatch(options.resolve.interface_name, error);
     if (!system) {
       std::fprintf(stderr, "norvane-cli: %s\n", error.c_str());
-      return 1;
+      return norvane::cli::kExitNotAll;
     }
     return norvane::cli::Watch(options, stdout, stderr, *system);
   }

@@ -178,7 +178,7 @@ class Watcher {
       sightings.clear();
       const WatchSystem::Wake wake = system_.Wait(next_scan, sightings);
       if (wake == WatchSystem::Wake::kStop) break;
-      if (wake == WatchSystem::Wake::kError) return Finish(1, errno);
+      if (wake == WatchSystem::Wake::kError) return Finish(kExitNotAll, errno);
       if (wake == WatchSystem::Wake::kLost) {
         // What the lost events said, a scan asks again.
         if (options_.verbose) {
@@ -190,7 +190,7 @@ class Watcher {
       }
       Take(sightings);
     }
-    return Finish(unreadable_ ? 1 : 0, unreadable_);
+    return Finish(unreadable_ ? kExitNotAll : kExitAll, unreadable_);
   }
 
  private:
@@ -336,7 +336,7 @@ class Watcher {
   }
 
   int Finish(int status, int read_error = 0) {
-    if (status == 1) {
+    if (status == kExitNotAll) {
       std::fprintf(err_,
                    "norvane-cli: cannot read the kernel's neighbour events "
                    "any more: %s\n",
@@ -353,7 +353,7 @@ class Watcher {
       std::fprintf(
           err_, "norvane-cli: cannot write the output: %s\n",
           std::strerror(unwritable_ && write_error_ ? write_error_ : errno));
-      return 2;
+      return kExitTrouble;
     }
     return status;
   }
@@ -551,7 +551,7 @@ int Watch(const Options& options, std::FILE* out, std::FILE* err,
             ReadKnown(options.known, stdin, system.Platform().parse, table);
         !error.empty()) {
       std::fprintf(err, "norvane-cli: %s\n", error.c_str());
-      return 2;
+      return kExitTrouble;
     }
   }
   return Watcher(options, out, err, system, table).Run();
