@@ -49,8 +49,8 @@ std::optional<TableFault> ReadTable(const std::filesystem::path& path,
                                     VendorTable& table,
                                     std::uint64_t max_bytes = kMaxTableBytes);
 
-// The table's lines, cut at CR LF, held as the file's bytes and the offset of
-// each line, with an index by prefix for each prefix length.
+// The table's lines, cut at CR LF, held as the file's bytes with an index of
+// the records' offsets by prefix for each prefix length.
 // A line is a record unless it starts with '#'.
 // Its prefix is columns 1 to 8, or 1 to 10 when column 9 holds '-' (a 28-bit
 // block, XX-XX-XX-X), or 1 to 13 when columns 9 and 12 hold '-' (a 36-bit
@@ -66,7 +66,7 @@ class VendorTable {
   }
 
   // The number of lines and line i, decoded; an empty file has one line.
-  std::size_t size() const { return starts_.size() - 1; }
+  std::size_t size() const { return lines_; }
   bool empty() const { return size() == 0; }
   std::u16string operator[](std::size_t i) const;
   void clear() { *this = VendorTable(); }
@@ -79,29 +79,40 @@ class VendorTable {
   explicit VendorTable(std::string_view bytes);
   VendorTable(std::unique_ptr<char[]> bytes, std::size_t size);
 
-  // Line i's bytes, without its CR LF.
-  std::string_view Line(std::size_t i) const;
+  static constexpr std::uint32_t kNowhere = UINT32_MAX;
+  static constexpr std::size_t kMarkEvery = 64;
+
+  // The bytes of the line that starts at offset at, without its CR LF; and
+  // at most most of them.
+  std::string_view LineAt(std::uint32_t at) const;
+  std::string_view HeadAt(std::uint32_t at, std::size_t most) const;
   std::u16string Decode(std::string_view bytes) const;
-  // Line i's prefix characters into buffer, as a view of it.
-  std::u16string_view PrefixOf(std::size_t i, char16_t* buffer) const;
+  // The prefix characters of the line at at into buffer, as a view of it.
+  std::u16string_view PrefixOf(std::uint32_t at, char16_t* buffer) const;
   // Puts the records of index in order of their prefixes, file order kept
   // among equal ones.
   void Sort(std::vector<std::uint32_t>& index) const;
-  // Line i's prefix, of columns characters at most, against key.
-  int Compare(std::size_t i, std::u16string_view key,
+  // The prefix of the line at at, of columns characters at most, against
+  // key.
+  int Compare(std::uint32_t at, std::u16string_view key,
               std::size_t columns) const;
   // The first record in file order whose prefix of columns characters at
-  // most is key, or size() when none is.
-  std::size_t Lookup(std::u16string_view key, std::size_t columns) const;
+  // most is key, or kNowhere when none is.
+  std::uint32_t Lookup(std::u16string_view key, std::size_t columns) const;
 
   std::unique_ptr<char[]> bytes_;  // the file, always ended by CR LF
+  std::uint32_t bytes_size_ = 0;
   [[maybe_unused]] bool ansi_ =
       false;  // decoded through the ANSI code page (Windows)
-  // Where each line starts (past a byte order mark for the first), and one
-  // past the last line's CR LF.
-  std::vector<std::uint32_t> starts_;
-  // The records' line numbers for prefixes of 8, 10 and 13 columns, each
-  // sorted by prefix and, for one prefix, in file order.
+  std::size_t lines_ = 0;
+  // Where every kMarkEvery-th line starts (past a byte order mark for the
+  // first): a line is found from the mark before it, and no offset is held
+  // for each line.
+  std::vector<std::uint32_t> marks_;
+  // The number of the first line longer than kMaxLineBytes, 0 if none.
+  std::size_t long_line_ = 0;
+  // The records' offsets for prefixes of 8, 10 and 13 columns, each sorted
+  // by prefix and, for one prefix, in file order.
   std::vector<std::uint32_t> index_[3];
 
   friend std::optional<TableFault> ReadTable(const std::filesystem::path&,

@@ -12,6 +12,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace norvane {
@@ -62,6 +65,22 @@ bool SizeOf(std::FILE* file, std::uint64_t& size) {
 #endif
   size = st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
   return true;
+}
+
+// Has the system give the pages of a buffer about to be filled all at once,
+// rather than one fault per page as the read reaches each. A hint: where
+// the system cannot, the pages come as before.
+void Prefault([[maybe_unused]] char* buffer,
+              [[maybe_unused]] std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto first =
+      (reinterpret_cast<std::uintptr_t>(buffer) + page - 1) & ~(page - 1);
+  const auto end =
+      (reinterpret_cast<std::uintptr_t>(buffer) + size) & ~(page - 1);
+  if (end > first)
+    madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#endif
 }
 
 // The columns of the prefix text begins with: XX-XX-XX, or XX-XX-XX-X and
@@ -122,6 +141,7 @@ VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
     all = {bytes_.get(), size};
   }
   if (size > UINT32_MAX) throw std::length_error("table too large");
+  bytes_size_ = static_cast<std::uint32_t>(size);
   std::size_t start = 0;
   if (all.starts_with(kUtf8ByteOrderMark)) {
     start = kUtf8ByteOrderMark.size();
@@ -130,11 +150,13 @@ VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
     ansi_ = !IsValidUtf8(all);
 #endif
   }
-  for (std::size_t end; (end = all.find("\r\n", start)) != all.npos;
-       start = end + 2) {
-    starts_.push_back(static_cast<std::uint32_t>(start));
-  }
-  starts_.push_back(static_cast<std::uint32_t>(size));
+  // Each index is given its room at once: grown as it filled, the three
+  // and the marks touched twice their memory, and at start-up every page
+  // first touched costs a fault.
+  const std::size_t ends = static_cast<std::size_t>(
+      std::count(all.begin() + start, all.end(), '\n'));
+  index_[0].reserve(ends);
+  marks_.reserve(ends / kMarkEvery + 1);
 
   // Each record goes to the index of its prefix's length. The shipped
   // table comes in order, so an index is sorted only when a record came out
@@ -142,8 +164,12 @@ VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
   // shipped table's records anyway took its load from 2.2 to 9.3 ms.
   std::string_view last[3];  // the previous ASCII prefix of each index
   bool sorted[3] = {true, true, true};
-  for (std::size_t i = 0; i + 1 < starts_.size(); ++i) {
-    const std::string_view line = Line(i);
+  for (std::size_t end; (end = all.find("\r\n", start)) != all.npos;
+       start = end + 2, ++lines_) {
+    if (lines_ % kMarkEvery == 0)
+      marks_.push_back(static_cast<std::uint32_t>(start));
+    const std::string_view line = all.substr(start, end - start);
+    if (line.size() > kMaxLineBytes && long_line_ == 0) long_line_ = lines_ + 1;
     if (line.starts_with('#')) continue;
     const std::string_view head = line.substr(0, kLongestPrefix);
     std::size_t k;
@@ -155,10 +181,11 @@ VendorTable::VendorTable(std::unique_ptr<char[]> bytes, std::size_t size)
       last[k] = prefix;
     } else {
       char16_t buffer[kLongestPrefix];
-      k = IndexOf(PrefixColumns(PrefixOf(i, buffer)));
+      k = IndexOf(
+          PrefixColumns(PrefixOf(static_cast<std::uint32_t>(start), buffer)));
       sorted[k] = false;
     }
-    index_[k].push_back(static_cast<std::uint32_t>(i));
+    index_[k].push_back(static_cast<std::uint32_t>(start));
   }
   for (std::size_t k = 0; k < 3; ++k)
     if (!sorted[k]) Sort(index_[k]);
@@ -172,8 +199,8 @@ void VendorTable::Sort(std::vector<std::uint32_t>& index) const {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> keyed;
   keyed.reserve(index.size());
   char16_t buffer[kLongestPrefix], other[kLongestPrefix];
-  for (const std::uint32_t line : index)
-    keyed.emplace_back(HeadOf(PrefixOf(line, buffer)), line);
+  for (const std::uint32_t at : index)
+    keyed.emplace_back(HeadOf(PrefixOf(at, buffer)), at);
   std::sort(keyed.begin(), keyed.end());
   for (auto tie = keyed.begin(); tie != keyed.end();) {
     const auto end = std::find_if(tie, keyed.end(), [&](const auto& entry) {
@@ -187,8 +214,24 @@ void VendorTable::Sort(std::vector<std::uint32_t>& index) const {
   for (std::size_t i = 0; i < index.size(); ++i) index[i] = keyed[i].second;
 }
 
-std::string_view VendorTable::Line(std::size_t i) const {
-  return {bytes_.get() + starts_[i], starts_[i + 1] - 2 - starts_[i]};
+std::string_view VendorTable::HeadAt(std::uint32_t at, std::size_t most) const {
+  // Every line ends with CR LF, the last one too: the search stops there.
+  const char* first = bytes_.get() + at;
+  const char* p = first;
+  for (; static_cast<std::size_t>(p - first) < most; ++p)
+    if (p[0] == '\r' && p[1] == '\n') break;
+  return {first, static_cast<std::size_t>(p - first)};
+}
+
+std::string_view VendorTable::LineAt(std::uint32_t at) const {
+  const char* first = bytes_.get() + at;
+  const char* last = bytes_.get() + bytes_size_;
+  const char* end = first;
+  while (!(end[0] == '\r' && end[1] == '\n')) {
+    end = static_cast<const char*>(std::memchr(end, '\r', last - end));
+    if (end[1] != '\n') ++end;
+  }
+  return {first, static_cast<std::size_t>(end - first)};
 }
 
 std::u16string VendorTable::Decode(std::string_view bytes) const {
@@ -203,66 +246,73 @@ std::u16string VendorTable::Decode(std::string_view bytes) const {
   return text;
 }
 
-std::u16string_view VendorTable::PrefixOf(std::size_t i,
+std::u16string_view VendorTable::PrefixOf(std::uint32_t at,
                                           char16_t* buffer) const {
-  const std::string_view line = Line(i);
-  const std::size_t n = std::min(line.size(), kLongestPrefix);
+  // Thirteen characters never take more than four bytes each.
+  const std::string_view head = HeadAt(at, 4 * kLongestPrefix);
+  const std::size_t n = std::min(head.size(), kLongestPrefix);
   std::size_t ascii = 0;
-  for (; ascii < n && static_cast<unsigned char>(line[ascii]) < 0x80; ++ascii)
-    buffer[ascii] = static_cast<char16_t>(line[ascii]);
+  for (; ascii < n && static_cast<unsigned char>(head[ascii]) < 0x80; ++ascii)
+    buffer[ascii] = static_cast<char16_t>(head[ascii]);
   std::u16string_view prefix(buffer, ascii);
   if (ascii < n) {
-    // Thirteen characters never take more than four bytes each.
-    const std::u16string text = Decode(line.substr(0, 4 * kLongestPrefix));
+    const std::u16string text = Decode(head);
     prefix = {buffer, std::min(text.size(), kLongestPrefix)};
     std::copy_n(text.begin(), prefix.size(), buffer);
   }
   return prefix.substr(0, PrefixColumns(prefix));
 }
 
-int VendorTable::Compare(std::size_t i, std::u16string_view key,
+int VendorTable::Compare(std::uint32_t at, std::u16string_view key,
                          std::size_t columns) const {
   // The records of one index have prefixes of columns characters or whole
-  // lines shorter than that: as bytes while they are ASCII.
-  const std::string_view line = Line(i);
-  const std::size_t n = std::min(line.size(), columns);
-  for (std::size_t k = 0; k < n; ++k) {
+  // lines shorter than that: as bytes while they are ASCII, up to the CR LF
+  // that ends every line.
+  const char* line = bytes_.get() + at;
+  for (std::size_t k = 0; k < columns; ++k) {
+    if (line[k] == '\r' && line[k + 1] == '\n') return k < key.size() ? -1 : 0;
     const char16_t c = static_cast<unsigned char>(line[k]);
     if (c >= 0x80) {
       char16_t buffer[kLongestPrefix];
-      return PrefixOf(i, buffer).compare(key);
+      return PrefixOf(at, buffer).compare(key);
     }
     if (k == key.size() || c != key[k])
       return k == key.size() || c > key[k] ? 1 : -1;
   }
-  return n < key.size() ? -1 : 0;
+  return columns < key.size() ? -1 : 0;
 }
 
-std::size_t VendorTable::Lookup(std::u16string_view key,
-                                std::size_t columns) const {
+std::uint32_t VendorTable::Lookup(std::u16string_view key,
+                                  std::size_t columns) const {
   const std::vector<std::uint32_t>& index = index_[IndexOf(columns)];
   const auto first =
       std::lower_bound(index.begin(), index.end(), key,
-                       [&](std::uint32_t line, std::u16string_view k) {
-                         return Compare(line, k, columns) < 0;
+                       [&](std::uint32_t at, std::u16string_view k) {
+                         return Compare(at, k, columns) < 0;
                        });
-  if (first == index.end() || Compare(*first, key, columns) != 0) return size();
+  if (first == index.end() || Compare(*first, key, columns) != 0)
+    return kNowhere;
   return *first;
 }
 
 std::u16string VendorTable::operator[](std::size_t i) const {
-  return Decode(Line(i));
+  // From the mark before it, a few lines on.
+  std::uint32_t at = marks_[i / kMarkEvery];
+  for (std::size_t skip = i % kMarkEvery; skip > 0; --skip)
+    at += static_cast<std::uint32_t>(LineAt(at).size() + 2);
+  return Decode(LineAt(at));
 }
 
 std::u16string VendorTable::Find(std::u16string_view mac) const {
   // Prefixes of different lengths never equal each other: at most one
   // record of each length matches, and the first of them in the file wins.
-  std::size_t found = size();
+  // A record's offset orders it as its line number does.
+  std::uint32_t found = kNowhere;
   for (const std::size_t columns : kPrefixColumns)
     if (PrefixColumns(mac) >= columns)
       found = std::min(found, Lookup(mac.substr(0, columns), columns));
-  if (found == size()) return {};
-  std::u16string name = (*this)[found];
+  if (found == kNowhere) return {};
+  std::u16string name = Decode(LineAt(found));
   name.erase(0, std::min(name.size(), kNameColumn));
   return name;
 }
@@ -296,6 +346,7 @@ std::optional<TableFault> ReadTable(const std::filesystem::path& path,
     // Room for the CR LF the table may add.
     const auto n = static_cast<std::size_t>(size);
     auto bytes = std::make_unique_for_overwrite<char[]>(n + 2);
+    Prefault(bytes.get(), n + 2);
     std::size_t got = 0;
     while (got < n) {
       const std::size_t read =
@@ -308,11 +359,9 @@ std::optional<TableFault> ReadTable(const std::filesystem::path& path,
     }
     file.reset();
     VendorTable read(std::move(bytes), got);
-    for (std::size_t i = 0; i < read.size(); ++i) {
-      if (read.Line(i).size() > kMaxLineBytes)
-        return Unreadable(u"line " + DecodeUtf8(std::to_string(i + 1)) +
-                          u" is longer than 64 KiB");
-    }
+    if (read.long_line_ != 0)
+      return Unreadable(u"line " + DecodeUtf8(std::to_string(read.long_line_)) +
+                        u" is longer than 64 KiB");
     table = std::move(read);
     return std::nullopt;
   } catch (const std::bad_alloc&) {
