@@ -20,18 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "netns.h"
+
 namespace norvane {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
-  pclose(pipe);
-  return out;
-}
+using test::Shell;
 
 pid_t host_pid = 0;
 void OnHostA(const std::string& command) {
@@ -39,8 +34,8 @@ void OnHostA(const std::string& command) {
 }
 
 std::string SetUpNetwork() {
-  if (geteuid() != 0) return "needs root to create network namespaces";
-  if (unshare(CLONE_NEWNET) != 0) return std::strerror(errno);
+  if (std::string why = test::EnterNamespaces(CLONE_NEWNET); !why.empty())
+    return why;
   int ready[2];
   if (pipe(ready) != 0) return std::strerror(errno);
   host_pid = fork();
@@ -84,9 +79,8 @@ class Watch {
     int ends[2];
     EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
     const std::string command =
-        "exec setpriv --reuid=65534 --regid=65534 --clear-groups " +
-        (folder_ / "norvane-cli").string() + " " + arguments + " 2>" +
-        (folder_ / "messages").string();
+        "exec " + test::kAsNobody + " " + (folder_ / "norvane-cli").string() +
+        " " + arguments + " 2>" + (folder_ / "messages").string();
     pid_ = fork();
     if (pid_ == 0) {
       dup2(ends[1], STDOUT_FILENO);
