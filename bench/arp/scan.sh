@@ -9,7 +9,8 @@
 #   bench/arp/scan.sh [BUILD_DIR]     (default: build/release)
 #
 # RUNS sets the runs per case (default 3), SIZES the block sizes (default
-# "254 1022 4094"). For each case: the median time,
+# "254 1022 4094"), TOOLS the cases by their function names below (default
+# all). For each case: the median time,
 # the live hosts found of those in the block (the fewest of the runs), the
 # ARP frames on the link per address (requests and replies, the kernel's
 # late probes included; median), the peak memory of the process (largest)
@@ -164,6 +165,7 @@ ours() { echo "$nobody $folder/norvane-cli --found --large $(block "$1")"; }
 ours_fast() { echo "$nobody $folder/norvane-cli --found --large --timeout 0.5 $(block "$1")"; }
 # As root a scan uses the privileged engine where the build has one.
 ours_root() { echo "$folder/norvane-cli --found --large $(block "$1")"; }
+ours_root_once() { echo "$folder/norvane-cli --found --large --retry 1 $(block "$1")"; }
 arpscan() { echo "arp-scan -q -I nv0 $(block "$1")"; }
 arpscan_retry() { echo "arp-scan -q --retry 1 -I nv0 $(block "$1")"; }
 nmap_arp() { [ "$1" -gt 4094 ] || echo "nmap -sn -PR -n $(block "$1")"; }
@@ -172,9 +174,12 @@ fping_() { [ "$1" -gt 4094 ] || echo "fping -a -q -g $(block "$1")"; }
 echo
 echo "| tool | addresses | time | live found | ARP frames / address | peak memory | most entries held |"
 echo "|---|---|---|---|---|---|---|"
+tools=${TOOLS:-ours ours_fast ours_root ours_root_once arpscan arpscan_retry nmap_arp fping_}
 for tool in "norvane-cli (nobody):ours" "norvane-cli --timeout 0.5 (nobody):ours_fast" \
-  "norvane-cli (root):ours_root" "arp-scan:arpscan" "arp-scan --retry 1:arpscan_retry" \
+  "norvane-cli (root):ours_root" "norvane-cli --retry 1 (root):ours_root_once" \
+  "arp-scan:arpscan" "arp-scan --retry 1:arpscan_retry" \
   "nmap -sn -PR:nmap_arp" "fping:fping_"; do
+  [[ " $tools " == *" ${tool#*:} "* ]] || continue
   for n in $sizes; do
     command=$(${tool#*:} "$n")
     [ -n "$command" ] || continue
