@@ -9,19 +9,14 @@
 
 #include "cli.h"
 #include "oui.h"
+#include "read_file.h"
 
 namespace norvane::cli {
 namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string Contents(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  std::fclose(file);
-  return text;
-}
+using test::Contents;
 
 // A scan into out (a temporary file by default): its status, its output and
 // its messages.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "oui.h"
+#include "read_file.h"
 #include "watch.h"
 
 namespace norvane::cli {
@@ -107,13 +108,7 @@ struct FakeWatch : WatchSystem {
   }
 };
 
-std::string Contents(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-  std::fclose(file);
-  return text;
-}
+using test::Contents;
 
 // The status, the output and the messages of a watch of 198.51.100.1-9.
 std::tuple<int, std::string, std::string> RunWatch(
