@@ -26,6 +26,7 @@ QueryResult Format(const Resolution& answer) {
   QueryResult out;
   out.source = answer.source;
   out.gateway = answer.gateway;
+  out.router = answer.router;
   if (!answer.resolved) {
     out.reason =
         answer.reason == Reason::kNone ? Reason::kSystem : answer.reason;
@@ -77,6 +78,8 @@ const char* ReasonText(Reason reason) {
       return "no room in the neighbour table within the deadline";
     case Reason::kOtherInterface:
       return "not on the interface asked for";
+    case Reason::kNotSupported:
+      return "IPv6 addresses are not supported on this system";
     case Reason::kSystem:
       break;
   }
@@ -110,7 +113,7 @@ const char* SourceText(Source source) {
 void QueryMany(const std::vector<std::u16string>& texts,
                const ResolveOptions& options, const QueryDone& done,
                const AddressPlatform& platform) {
-  std::vector<std::uint32_t> addresses;
+  std::vector<IpAddress> addresses;
   std::vector<std::size_t> positions;  // of each address among the texts
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const std::u16string& text = texts[i];

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "ip_address.h"
+
 namespace norvane {
 
 // What inet_addr returns for text it cannot read (and for 255.255.255.255).
@@ -32,6 +34,7 @@ enum class Reason : std::uint8_t {
   kBadAnswer,       // the answer holds no usable hardware address
   kTableFull,       // the neighbour table had no room until the deadline
   kOtherInterface,  // not reached through the interface the run is limited to
+  kNotSupported,    // this system cannot ask for an address of this family
   kSystem,          // the platform's call itself failed
 };
 
@@ -62,7 +65,7 @@ struct Resolution {
   std::uint32_t length = 0;
   Reason reason = Reason::kNone;  // when not resolved
   Source source = Source::kUnknown;
-  std::uint32_t gateway = 0;  // for kOffLink, network byte order; 0 if none
+  IpAddress gateway{};  // for kOffLink; 0.0.0.0 if none
   // A reply read off the wire: every other hardware address that answered
   // for the same address, in the order they came, and whether the frame of
   // the reply taken came from another Ethernet address (frame_source) than
@@ -70,6 +73,8 @@ struct Resolution {
   std::vector<HardwareBuffer> conflicts{};
   bool foreign_frame = false;
   HardwareBuffer frame_source{};
+  // The IPv6 neighbour said it is a router.
+  bool router = false;
 };
 
 // How a run of queries treats the network.
@@ -105,9 +110,9 @@ struct AddressPlatform {
   // Parses dotted IPv4 text the way the platform's inet_addr does and returns
   // the address in network byte order; kMalformedAddress for malformed text.
   std::uint32_t (*parse)(const std::u16string& text);
-  // Resolves every address (network byte order) and calls done once for
-  // each, in any order but never two calls at once, before it returns.
-  void (*resolve)(std::span<const std::uint32_t> addresses,
+  // Resolves every address and calls done once for each, in any order but
+  // never two calls at once, before it returns.
+  void (*resolve)(std::span<const IpAddress> addresses,
                   const ResolveOptions& options, const ResolveDone& done);
 };
 
@@ -139,9 +144,10 @@ struct QueryResult {
   std::u16string mac;  // the hardware address text; empty on failure
   Reason reason = Reason::kNone;
   Source source = Source::kUnknown;
-  std::uint32_t gateway = 0;
+  IpAddress gateway{};
   std::vector<std::u16string> conflicts;  // other hardware addresses
   std::u16string frame_source;  // when the reply's frame came from another
+  bool router = false;          // an IPv6 neighbour that routes
 };
 using QueryDone = std::function<void(std::size_t, const QueryResult&)>;
 

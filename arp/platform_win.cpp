@@ -85,8 +85,13 @@ std::optional<DWORD> AdapterIndex(const std::string& name) {
   return std::nullopt;
 }
 
-Resolution ResolveOne(std::uint32_t address) {
+Resolution ResolveOne(const IpAddress& target) {
   Resolution answer;
+  if (target.is_inet6()) {
+    answer.reason = Reason::kNotSupported;
+    return answer;
+  }
+  const IPAddr address = target.inet();
   ULONG length = static_cast<ULONG>(answer.buffer.size());
   const DWORD status = SendARP(address, 0, answer.buffer.data(), &length);
   answer.length = length;
@@ -99,7 +104,7 @@ Resolution ResolveOne(std::uint32_t address) {
   return answer;
 }
 
-void ResolveAddresses(std::span<const std::uint32_t> addresses,
+void ResolveAddresses(std::span<const IpAddress> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
   if (options.interface_name.empty()) {
     RunPooled(addresses, options, ResolveOne, done);
@@ -109,9 +114,10 @@ void ResolveAddresses(std::span<const std::uint32_t> addresses,
   const std::optional<DWORD> chosen = AdapterIndex(options.interface_name);
   RunPooled(
       addresses, options,
-      [&](std::uint32_t address) {
+      [&](const IpAddress& address) {
         DWORD index = 0;
-        if (!chosen || GetBestInterface(address, &index) != NO_ERROR ||
+        if (address.is_inet6()) return ResolveOne(address);
+        if (!chosen || GetBestInterface(address.inet(), &index) != NO_ERROR ||
             index != *chosen) {
           Resolution other;
           other.reason = Reason::kOtherInterface;

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <net/if.h>
 #include <unistd.h>
 #endif
 
@@ -18,6 +19,7 @@
 #include <optional>
 #include <utility>
 
+#include "ip6_text.h"
 #include "oui.h"
 #include "text.h"
 
@@ -300,10 +302,30 @@ std::string DottedNetwork(std::uint32_t address) {
   return Dotted(HostOrder(address));
 }
 
+// An address of either family as the output shows it: IPv6 in its canonical
+// form, with the name of its interface when it is link-local.
+std::string AddressText(const IpAddress& address) {
+  if (!address.is_inet6()) return DottedNetwork(address.inet());
+  std::string text = FormatIp6(address.bytes);
+  if (address.scope != 0) {
+    text += '%';
+#ifndef _WIN32
+    char name[IF_NAMESIZE] = {};
+    if (if_indextoname(address.scope, name)) {
+      text += name;
+      return text;
+    }
+#endif
+    text += std::to_string(address.scope);
+  }
+  return text;
+}
+
 std::string Why(const QueryResult& result) {
   std::string why = ReasonText(result.reason);
-  if (result.reason == Reason::kOffLink && result.gateway != 0)
-    why += " (gateway " + DottedNetwork(result.gateway) + ")";
+  if (result.reason == Reason::kOffLink && result.gateway != IpAddress{}) {
+    why += " (gateway " + AddressText(result.gateway) + ")";
+  }
   return why;
 }
 

@@ -178,7 +178,7 @@ const AddressPlatform kFake{
       if (text == u"198.51.100.2") return kLive;
       return text == u"198.51.100.9" ? 0x096433C6 : kMalformedAddress;
     },
-    [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
+    [](std::span<const IpAddress> addresses, const ResolveOptions&,
        const ResolveDone& done) {
       for (std::size_t i = addresses.size(); i-- > 0;) {
         done(i, addresses[i] == kLive
@@ -366,10 +366,10 @@ const AddressPlatform kKindsFake{
                  ? static_cast<std::uint32_t>(n) << 24 | 0x6433C6
                  : kMalformedAddress;
     },
-    [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
+    [](std::span<const IpAddress> addresses, const ResolveOptions&,
        const ResolveDone& done) {
       for (std::size_t i = 0; i < addresses.size(); ++i) {
-        const std::size_t n = addresses[i] >> 24;
+        const std::size_t n = addresses[i].inet() >> 24;
         done(i, n >= 1 && n <= std::size(kKinds)
                     ? Resolution{.resolved = true,
                                  .buffer = kKinds[n - 1],
@@ -536,7 +536,7 @@ TEST(Cli, DisagreeingRepliesAreMarked) {
   static constexpr HardwareBuffer kSecond{0x02, 0, 0, 0, 0, 0x02};
   static constexpr HardwareBuffer kThird{0x02, 0, 0, 0, 0, 0x03};
   const AddressPlatform wire{
-      kFake.parse, [](std::span<const std::uint32_t> addresses,
+      kFake.parse, [](std::span<const IpAddress> addresses,
                       const ResolveOptions&, const ResolveDone& done) {
         for (std::size_t i = 0; i < addresses.size(); ++i) {
           Resolution answer{.resolved = true,
