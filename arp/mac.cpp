@@ -119,9 +119,21 @@ void QueryMany(const std::vector<std::u16string>& texts,
     const std::u16string& text = texts[i];
     // A C string parser would stop at an embedded NUL and query whatever came
     // before it; such a text is malformed as a whole instead.
-    const std::uint32_t address = text.find(u'\0') == std::u16string::npos
-                                      ? platform.parse(text)
-                                      : kMalformedAddress;
+    const bool no_nul = text.find(u'\0') == std::u16string::npos;
+    if (options.inet6 && platform.parse6 && no_nul &&
+        text.find(u':') != std::u16string::npos) {
+      if (const auto inet6 = platform.parse6(text, options.interface_name)) {
+        addresses.push_back(*inet6);
+        positions.push_back(i);
+      } else {
+        QueryResult malformed;
+        malformed.reason = Reason::kMalformed;
+        done(i, malformed);
+      }
+      continue;
+    }
+    const std::uint32_t address =
+        no_nul ? platform.parse(text) : kMalformedAddress;
     if (address == 0) {
       QueryResult refused;
       refused.reason = Reason::kNotUnicast;

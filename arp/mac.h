@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -100,6 +101,8 @@ struct ResolveOptions {
   // (paced, never waited for), so that the kernel confirms the entry or
   // fails it and says so in a neighbour event to whoever keeps listening.
   bool confirm_stale = false;
+  // When set, IPv6 texts are read too (parse6); the window reads IPv4 only.
+  bool inet6 = false;
 };
 
 // Called once for each address of a run, with its position in the run.
@@ -114,6 +117,12 @@ struct AddressPlatform {
   // never two calls at once, before it returns.
   void (*resolve)(std::span<const IpAddress> addresses,
                   const ResolveOptions& options, const ResolveDone& done);
+  // Reads IPv6 text, with a zone (an interface name or index) or, for a
+  // link-local address without one, on the interface interface_name; empty
+  // when the text is not IPv6 or names no interface there is. Null where
+  // the platform reads no IPv6 text.
+  std::optional<IpAddress> (*parse6)(
+      const std::u16string& text, const std::string& interface_name) = nullptr;
 };
 
 // The platform's own parser and resolver (rtnetlink on Linux, SendARP on
@@ -133,6 +142,9 @@ struct LocalInterface {
   // Up, and it does ARP: not loopback, point-to-point or NOARP.
   bool scannable = false;
   std::vector<AttachedNetwork> networks;  // in the system's order
+  // The IPv6 neighbours the system knows on it with a usable hardware
+  // address, in address order; a link-local one with this link.
+  std::vector<IpAddress> inet6_neighbours;
 };
 
 // The machine's interfaces in the system's order; empty when they cannot
@@ -151,7 +163,8 @@ struct QueryResult {
 };
 using QueryDone = std::function<void(std::size_t, const QueryResult&)>;
 
-// Queries every text at once, under the same rules as QueryMAC, and calls
+// Queries every text at once, under the same rules as QueryMAC (IPv6 texts
+// too, read by platform.parse6, with options.inet6), and calls
 // done once for each text with its position, as its answer becomes known.
 void QueryMany(const std::vector<std::u16string>& texts,
                const ResolveOptions& options, const QueryDone& done,

@@ -255,6 +255,18 @@ int ReadNeighbourReply(const nlmsghdr* nlh, void* data) {
   return out ? MNL_CB_STOP : MNL_CB_OK;
 }
 
+int AddInet6Neighbour(const nlmsghdr* nlh, void* data) {
+  auto neighbour = ReadNeighbour(nlh);
+  if (neighbour && !neighbour->deleted && neighbour->destination &&
+      neighbour->destination->is_inet6() &&
+      !IsMulticast6(neighbour->destination->bytes) &&
+      IsUsable(neighbour->state) && !neighbour->address.empty()) {
+    static_cast<std::vector<Neighbour>*>(data)->push_back(
+        std::move(*neighbour));
+  }
+  return MNL_CB_OK;
+}
+
 int ReadNeighbourEvent(const nlmsghdr* nlh, void* data) {
   auto& out = *static_cast<std::vector<Neighbour>*>(data);
   if (auto neighbour = ReadNeighbour(nlh)) out.push_back(*neighbour);
@@ -306,9 +318,16 @@ DumpPart ParseAddressDump(std::span<const std::uint8_t> datagram,
   return ParseDump(datagram, seq, portid, AddAddress, addresses);
 }
 
+DumpPart ParseNeighbourDump(std::span<const std::uint8_t> datagram,
+                            std::uint32_t seq, std::uint32_t portid,
+                            std::vector<Neighbour>& neighbours) {
+  return ParseDump(datagram, seq, portid, AddInet6Neighbour, neighbours);
+}
+
 std::vector<LocalInterface> Interfaces(
     const std::vector<Link>& links,
-    const std::vector<InterfaceAddress>& addresses) {
+    const std::vector<InterfaceAddress>& addresses,
+    const std::vector<Neighbour>& inet6_neighbours) {
   std::vector<LocalInterface> interfaces;
   for (const Link& link : links) {
     LocalInterface& interface = interfaces.emplace_back();
@@ -324,6 +343,14 @@ std::vector<LocalInterface> Interfaces(
                                         std::uint32_t{bytes[2]} << 8 | bytes[3],
                                     address.prefix});
     }
+    for (const Neighbour& neighbour : inet6_neighbours) {
+      if (neighbour.ifindex == link.index) {
+        interface.inet6_neighbours.push_back(*neighbour.destination);
+      }
+    }
+    // The kernel dumps its hash table's order: in address order instead, so
+    // that one scan's lines come as the last one's did.
+    std::ranges::sort(interface.inet6_neighbours);
   }
   return interfaces;
 }

@@ -77,12 +77,20 @@ DumpPart ParseAddressDump(std::span<const std::uint8_t> datagram,
                           std::uint32_t seq, std::uint32_t portid,
                           std::vector<InterfaceAddress>& addresses);
 
+// Appends the IPv6 neighbour entries one datagram of a neighbour dump holds
+// whose hardware address is usable (IsUsable, with an address), unicast
+// destinations only.
+DumpPart ParseNeighbourDump(std::span<const std::uint8_t> datagram,
+                            std::uint32_t seq, std::uint32_t portid,
+                            std::vector<Neighbour>& neighbours);
+
 // The interfaces with their IPv4 networks, in the order of links, each
 // interface's networks in the order of addresses. An interface is scannable
 // when it is up and its neighbours can be asked (RefuseLink).
 std::vector<LocalInterface> Interfaces(
     const std::vector<Link>& links,
-    const std::vector<InterfaceAddress>& addresses);
+    const std::vector<InterfaceAddress>& addresses,
+    const std::vector<Neighbour>& inet6_neighbours = {});
 
 // The neighbour messages of one datagram from the neighbour event group, in
 // order; unreadable messages are left out.

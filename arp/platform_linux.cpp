@@ -126,11 +126,15 @@ std::vector<LocalInterface> LocalInterfaces() {
       !socket->Dump(RTM_GETADDR, addresses)) {
     return {};
   }
-  return netlink::Interfaces(links, addresses);
+  // Without the neighbours the networks are still there to scan.
+  std::vector<Neighbour> neighbours;
+  if (!socket->Dump(RTM_GETNEIGH, neighbours)) neighbours.clear();
+  return netlink::Interfaces(links, addresses, neighbours);
 }
 
 const AddressPlatform& SystemPlatform() {
-  static const AddressPlatform platform{ParseAddress, ResolveAddresses};
+  static const AddressPlatform platform{ParseAddress, ResolveAddresses,
+                                        ParseAddress6};
   return platform;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ip6_text.h"
 #include "mac.h"
 #include "pool.h"
 
@@ -83,6 +84,20 @@ std::optional<DWORD> AdapterIndex(const std::string& name) {
     if (AdapterName(*adapter) == name) return adapter->IfIndex;
   }
   return std::nullopt;
+}
+
+// IPv6 text is read so that an address is told apart from a typing error;
+// resolving it is what this system cannot do (kNotSupported).
+std::optional<IpAddress> ParseAddress6(const std::u16string& text,
+                                       const std::string&) {
+  std::string ascii;
+  for (const char16_t c : text) {
+    if (c < 0x21 || c > 0x7E) return std::nullopt;
+    ascii += static_cast<char>(c);
+  }
+  const std::optional<Ip6Text> parsed = ParseIp6(ascii);
+  if (!parsed) return std::nullopt;
+  return IpAddress::Inet6(parsed->bytes);
 }
 
 Resolution ResolveOne(const IpAddress& target) {
@@ -162,7 +177,8 @@ std::vector<LocalInterface> LocalInterfaces() {
 }
 
 const AddressPlatform& SystemPlatform() {
-  static const AddressPlatform platform{ParseAddress, ResolveAddresses};
+  static const AddressPlatform platform{ParseAddress, ResolveAddresses,
+                                        ParseAddress6};
   return platform;
 }
 

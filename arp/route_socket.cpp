@@ -108,6 +108,10 @@ bool RouteSocket::Dump(std::uint16_t type, std::vector<Item>& items) {
         mnl_nlmsg_put_extra_header(request, sizeof(ifinfomsg)));
     header->ifi_family = AF_UNSPEC;
     mnl_attr_put_u32(request, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
+  } else if (type == RTM_GETNEIGH) {
+    auto* header =
+        static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
+    header->ndm_family = AF_INET6;
   } else {
     auto* header = static_cast<ifaddrmsg*>(
         mnl_nlmsg_put_extra_header(request, sizeof(ifaddrmsg)));
@@ -120,6 +124,9 @@ bool RouteSocket::Dump(std::uint16_t type, std::vector<Item>& items) {
     if constexpr (std::is_same_v<Item, Link>) {
       read = netlink::ParseLinkDump(Received(), request->nlmsg_seq, portid_,
                                     items);
+    } else if constexpr (std::is_same_v<Item, Neighbour>) {
+      read = netlink::ParseNeighbourDump(Received(), request->nlmsg_seq,
+                                         portid_, items);
     } else {
       read = netlink::ParseAddressDump(Received(), request->nlmsg_seq, portid_,
                                        items);
@@ -135,6 +142,7 @@ bool RouteSocket::Dump(std::uint16_t type, std::vector<Item>& items) {
 template bool RouteSocket::Dump(std::uint16_t, std::vector<Link>&);
 template bool RouteSocket::Dump(std::uint16_t,
                                 std::vector<netlink::InterfaceAddress>&);
+template bool RouteSocket::Dump(std::uint16_t, std::vector<Neighbour>&);
 
 void RouteSocket::GrowReceiveBuffer(int bytes) {
   if (setsockopt(fd(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes))) {

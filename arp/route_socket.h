@@ -41,9 +41,10 @@ class RouteSocket {
   // (EPERM without CAP_NET_ADMIN).
   int RequestResolution(const IpAddress& destination, std::int32_t ifindex);
 
-  // The whole dump of the interfaces (RTM_GETLINK, into netlink::Link) or of
-  // their IPv4 addresses (RTM_GETADDR, into netlink::InterfaceAddress);
-  // false when it cannot be read whole.
+  // The whole dump of the interfaces (RTM_GETLINK, into netlink::Link), of
+  // their IPv4 addresses (RTM_GETADDR, into netlink::InterfaceAddress) or of
+  // the usable IPv6 neighbour entries (RTM_GETNEIGH, into
+  // netlink::Neighbour); false when it cannot be read whole.
   template <typename Item>
   bool Dump(std::uint16_t type, std::vector<Item>& items);
 

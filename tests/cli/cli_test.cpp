@@ -34,6 +34,10 @@ std::tuple<int, std::string, std::string> RunScan(
 }
 
 TEST(Cli, ArgumentsBecomeTargets) {
+  std::string inet6_blocks;
+  for (std::size_t i = 0; i <= kMostEntries / 256; ++i) {
+    inet6_blocks += "2001:db8::/120\n";
+  }
   const struct {
     Strings arguments;
     Strings targets;  // empty: a usage error
@@ -63,6 +67,18 @@ TEST(Cli, ArgumentsBecomeTargets) {
        "\xEF\xBB\xBF"
        "198.51.100.1\r198.51.100.2\r\n\r\n198.51.100.3\r"
        "198.51.100.4"},
+      // IPv6 in its canonical form, a link-local address with its link
+      // (-I's when it names none); a block of up to 256 addresses.
+      {{"2001:DB8:0::0:1", "fe80::1%2", "-I", "eth0", "FE80::7",
+        "2001:db8::ff:1%eth1", "2001:db8::fe/127"},
+       {"2001:db8::1", "fe80::1%2", "fe80::7%eth0", "2001:db8::ff:1",
+        "2001:db8::fe", "2001:db8::ff"}},
+      {{"1::2::3", "2001:db8::/x"}, {"1::2::3", "2001:db8::/x"}},
+      {{"fe80::1"}, {}},         // which link?
+      {{"2001:db8::/119"}, {}},  // cannot be swept
+      {{"2001:db8::/129"}, {}},
+      // Blocks of 256 that add up to more than a run holds.
+      {{"-f", "-"}, {}, inet6_blocks},
       {{"198.51.100.20-10"}, {}},
       {{"198.51.100.0/33"}, {}},
       {{"10.0.0.0-10.1.0.0"}, {}},  // larger than a /16
