@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ip_address.h"
@@ -145,11 +146,21 @@ struct LocalInterface {
   // The IPv6 neighbours the system knows on it with a usable hardware
   // address, in address order; a link-local one with this link.
   std::vector<IpAddress> inet6_neighbours;
+  std::int32_t index = 0;  // the system's interface index; 0 if none
 };
 
 // The machine's interfaces in the system's order; empty when they cannot
 // be read.
 std::vector<LocalInterface> LocalInterfaces();
+
+// Linux: the IPv6 neighbours (link-local addresses, with the interface
+// index each answered on) that answer one ICMPv6 echo request to the
+// all-nodes address ff02::1 sent on each of ifindexes, within wait; through
+// an unprivileged ping socket where the system allows one, else a raw one
+// (CAP_NET_RAW). Where neither can be opened none, and why says so.
+std::vector<std::pair<std::int32_t, IpAddress>> EchoAllNodes(
+    const std::vector<std::int32_t>& ifindexes, std::chrono::milliseconds wait,
+    std::string& why);
 
 // The outcome of one query.
 struct QueryResult {

@@ -332,6 +332,7 @@ std::vector<LocalInterface> Interfaces(
   for (const Link& link : links) {
     LocalInterface& interface = interfaces.emplace_back();
     interface.name = link.name;
+    interface.index = link.index;
     interface.scannable =
         (link.flags & IFF_UP) && RefuseLink(link) == Reason::kNone;
     for (const InterfaceAddress& address : addresses) {

@@ -685,11 +685,39 @@ std::string CheckWatch(const Command& command) {
   return {};
 }
 
+// Adds to the IPv6 neighbours of the interfaces -l scans (only chosen's,
+// when it is not empty) those that answer echo, each once, in address order;
+// why none could be asked goes to notes.
+void AddEchoAnswers(std::vector<LocalInterface>& local,
+                    const std::string& chosen, AllNodesEcho echo,
+                    std::vector<std::string>& notes) {
+  std::vector<std::int32_t> ifindexes;
+  for (const LocalInterface& entry : local) {
+    if (entry.scannable && entry.index != 0 &&
+        (chosen.empty() || entry.name == chosen)) {
+      ifindexes.push_back(entry.index);
+    }
+  }
+  std::string why;
+  const auto answers = echo(ifindexes, kEchoWait, why);
+  if (!why.empty()) notes.push_back(why);
+  for (LocalInterface& entry : local) {
+    auto& known = entry.inet6_neighbours;
+    for (const auto& [ifindex, address] : answers) {
+      if (ifindex == entry.index &&
+          std::ranges::find(known, address) == known.end()) {
+        known.push_back(address);
+      }
+    }
+    std::ranges::sort(known);
+  }
+}
+
 // Adds the targets of every source in order: a block or range as one
 // entry, a list file line by line, -l the local networks.
 std::string AddSources(Command& command, std::FILE* input,
                        InterfaceSource interfaces,
-                       const AddressPlatform& platform) {
+                       const AddressPlatform& platform, AllNodesEcho echo) {
   Options& options = command.options;
   const auto& sources = command.sources;
   const bool large = command.large, chosen = command.chosen;
@@ -704,6 +732,9 @@ std::string AddSources(Command& command, std::FILE* input,
         })) {
       return "no interface " + Quoted(options.resolve.interface_name);
     }
+  }
+  if (scans_local && !options.watch && echo) {
+    AddEchoAnswers(local, options.resolve.interface_name, echo, options.notes);
   }
   for (const auto& [kind, text] : sources) {
     std::vector<std::string> lines;
@@ -758,13 +789,16 @@ std::string AddSources(Command& command, std::FILE* input,
 
 std::variant<Options, std::string> ParseArguments(
     const std::vector<std::string>& arguments, std::FILE* input,
-    InterfaceSource interfaces, const AddressPlatform& platform) {
+    InterfaceSource interfaces, const AddressPlatform& platform,
+    AllNodesEcho echo) {
   Command command;
   std::string error = ReadOptions(arguments, command);
   const Options& options = command.options;
   if (error.empty() && (options.help || options.version)) return options;
   if (error.empty()) error = CheckWatch(command);
-  if (error.empty()) error = AddSources(command, input, interfaces, platform);
+  if (error.empty()) {
+    error = AddSources(command, input, interfaces, platform, echo);
+  }
   if (!error.empty()) return error;
   return options;
 }
@@ -937,6 +971,11 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     }
   };
 
+  if (options.verbose) {
+    for (const std::string& note : options.notes) {
+      std::fprintf(err, "norvane-cli: %s\n", note.c_str());
+    }
+  }
   const auto emit = [&](std::size_t i, const QueryResult& result,
                         const HostName& name) {
     const std::string& address = slice[i];

@@ -220,5 +220,34 @@ TEST_F(Inet6Lab, LocalScanListsKnownInet6Neighbours) {
             "\"universal\",\"state\":\"router\"}\nstatus 0\n");
 }
 
+// -l asks all nodes by an ICMPv6 echo where a ping socket is allowed (or
+// with CAP_NET_RAW): host A answers from its link-local address, which the
+// cache did not hold. Where neither is, the cache alone, and -v says why.
+TEST_F(Inet6Lab, LocalScanEchoesToAllNodes) {
+  const std::string host_a_ipv4 =
+      "198.51.100.1\t02-00-00-00-00-01\t(locally administered)\n"
+      "198.51.100.2\t00-0C-29-0A-0B-FF\tTest Vendor\n";
+  const std::string echoed = "fe80::2%nv0\t00-0C-29-0A-0B-FF\tTest Vendor\n";
+  std::string err;
+  Shell("sysctl -qw net.ipv4.ping_group_range='1 0'");
+  EXPECT_EQ(RunCli("-v --found -l -I nv0", test::kAsNobody, &err),
+            host_a_ipv4 + "status 0\n");
+  EXPECT_NE(err.find("no ICMPv6 echo to ff02::1"), std::string::npos) << err;
+  Shell("ip neigh flush dev nv0");
+  EXPECT_EQ(RunCli("--found -l -I nv0", kWithoutRaw),
+            host_a_ipv4 + "status 0\n");
+
+  Shell("ip neigh flush dev nv0");
+  EXPECT_EQ(RunCli("--found -l -I nv0", ""),
+            host_a_ipv4 + echoed + "status 0\n");
+  Shell(
+      "ip neigh flush dev nv0; sysctl -qw net.ipv4.ping_group_range='0 "
+      "2147483647'");
+  EXPECT_EQ(RunCli("-v --found -l -I nv0", test::kAsNobody, &err),
+            host_a_ipv4 + echoed + "status 0\n");
+  EXPECT_EQ(err.find("ICMPv6"), std::string::npos) << err;
+  Shell("sysctl -qw net.ipv4.ping_group_range='1 0'");
+}
+
 }  // namespace
 }  // namespace norvane
