@@ -86,22 +86,5 @@ TEST(Ip6Text, MalformedTextRefusedWhole) {
   EXPECT_FALSE(ParseIp6(std::string("::1\0", 4)));
 }
 
-TEST(Ip6Text, KindsOfAddress) {
-  const auto bytes = [](const char* text) { return ParseIp6(text)->bytes; };
-  EXPECT_TRUE(IsUnspecified6(bytes("::")));
-  EXPECT_FALSE(IsUnspecified6(bytes("::1")));
-  EXPECT_TRUE(IsLoopback6(bytes("::1")));
-  EXPECT_FALSE(IsLoopback6(bytes("::101")));
-  EXPECT_TRUE(IsMulticast6(bytes("ff02::1")));
-  EXPECT_FALSE(IsMulticast6(bytes("fe80::1")));
-  EXPECT_TRUE(IsMapped6(bytes("::ffff:192.0.2.1")));
-  EXPECT_FALSE(IsMapped6(bytes("::fffe:c000:201")));
-  EXPECT_FALSE(IsMapped6(bytes("1::ffff:c000:201")));
-  EXPECT_TRUE(IsLinkLocal6(bytes("fe80::1")));
-  EXPECT_TRUE(IsLinkLocal6(bytes("febf::1")));
-  EXPECT_FALSE(IsLinkLocal6(bytes("fec0::1")));
-  EXPECT_FALSE(IsLinkLocal6(bytes("2001:db8::1")));
-}
-
 }  // namespace
 }  // namespace norvane

@@ -129,11 +129,15 @@ TEST(Cli, ArgumentsBecomeTargets) {
 // allowed.
 std::vector<LocalInterface> FakeInterfaces() {
   return {
-      {"lo", false, {{0x7F000001, 8}}},
-      {"eth0", true, {{0xC6336401, 24}, {0xCB007141, 26}, {0xC6336407, 24}}},
-      {"dummy0", false, {{0xC0000201, 24}}},
-      {"wan0", true, {{0x0A000001, 8}}},
-      {"up0", true, {}},
+      {"lo", false, {{0x7F000001, 8}}, {}, 1},
+      {"eth0",
+       true,
+       {{0xC6336401, 24}, {0xCB007141, 26}, {0xC6336407, 24}},
+       {},
+       2},
+      {"dummy0", false, {{0xC0000201, 24}}, {}, 3},
+      {"wan0", true, {{0x0A000001, 8}}, {}, 4},
+      {"up0", true, {}, {}, 5},
   };
 }
 
