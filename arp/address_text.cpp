@@ -1,11 +1,15 @@
 #include "address_text.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 
+#include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cwchar>
 #include <optional>
 
+#include "ip6_text.h"
 #include "mac.h"
 #include "text.h"
 
@@ -36,6 +40,29 @@ std::optional<std::string> ToLocaleBytes(const std::u16string& text) {
 }
 
 }  // namespace
+
+std::optional<IpAddress> ParseAddress6(const std::u16string& text,
+                                       const std::string& interface_name) {
+  const std::optional<std::string> bytes = ToLocaleBytes(text);
+  if (!bytes) return std::nullopt;
+  const std::optional<Ip6Text> parsed = ParseIp6(*bytes);
+  if (!parsed) return std::nullopt;
+  if (!IsLinkLocal6(parsed->bytes)) return IpAddress::Inet6(parsed->bytes);
+  const std::string& zone =
+      parsed->zone.empty() ? interface_name : parsed->zone;
+  if (zone.empty()) return IpAddress::Inet6(parsed->bytes);
+  std::uint32_t index = 0;
+  if (std::all_of(zone.begin(), zone.end(),
+                  [](char c) { return c >= '0' && c <= '9'; })) {
+    const auto [end, error] =
+        std::from_chars(zone.data(), zone.data() + zone.size(), index);
+    if (error != std::errc() || end != zone.data() + zone.size()) index = 0;
+  } else {
+    index = if_nametoindex(zone.c_str());
+  }
+  if (index == 0) return std::nullopt;
+  return IpAddress::Inet6(parsed->bytes, index);
+}
 
 std::uint32_t ParseAddress(const std::u16string& text) {
   const std::optional<std::string> bytes = ToLocaleBytes(text);

@@ -26,6 +26,7 @@ QueryResult Format(const Resolution& answer) {
   QueryResult out;
   out.source = answer.source;
   out.gateway = answer.gateway;
+  out.router = answer.router;
   if (!answer.resolved) {
     out.reason =
         answer.reason == Reason::kNone ? Reason::kSystem : answer.reason;
@@ -77,6 +78,8 @@ const char* ReasonText(Reason reason) {
       return "no room in the neighbour table within the deadline";
     case Reason::kOtherInterface:
       return "not on the interface asked for";
+    case Reason::kNotSupported:
+      return "IPv6 addresses are not supported on this system";
     case Reason::kSystem:
       break;
   }
@@ -110,15 +113,27 @@ const char* SourceText(Source source) {
 void QueryMany(const std::vector<std::u16string>& texts,
                const ResolveOptions& options, const QueryDone& done,
                const AddressPlatform& platform) {
-  std::vector<std::uint32_t> addresses;
+  std::vector<IpAddress> addresses;
   std::vector<std::size_t> positions;  // of each address among the texts
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const std::u16string& text = texts[i];
     // A C string parser would stop at an embedded NUL and query whatever came
     // before it; such a text is malformed as a whole instead.
-    const std::uint32_t address = text.find(u'\0') == std::u16string::npos
-                                      ? platform.parse(text)
-                                      : kMalformedAddress;
+    const bool no_nul = text.find(u'\0') == std::u16string::npos;
+    if (options.inet6 && platform.parse6 && no_nul &&
+        text.find(u':') != std::u16string::npos) {
+      if (const auto inet6 = platform.parse6(text, options.interface_name)) {
+        addresses.push_back(*inet6);
+        positions.push_back(i);
+      } else {
+        QueryResult malformed;
+        malformed.reason = Reason::kMalformed;
+        done(i, malformed);
+      }
+      continue;
+    }
+    const std::uint32_t address =
+        no_nul ? platform.parse(text) : kMalformedAddress;
     if (address == 0) {
       QueryResult refused;
       refused.reason = Reason::kNotUnicast;

@@ -8,9 +8,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "ip_address.h"
 
 namespace norvane {
 
@@ -32,6 +36,7 @@ enum class Reason : std::uint8_t {
   kBadAnswer,       // the answer holds no usable hardware address
   kTableFull,       // the neighbour table had no room until the deadline
   kOtherInterface,  // not reached through the interface the run is limited to
+  kNotSupported,    // this system cannot ask for an address of this family
   kSystem,          // the platform's call itself failed
 };
 
@@ -62,7 +67,7 @@ struct Resolution {
   std::uint32_t length = 0;
   Reason reason = Reason::kNone;  // when not resolved
   Source source = Source::kUnknown;
-  std::uint32_t gateway = 0;  // for kOffLink, network byte order; 0 if none
+  IpAddress gateway{};  // for kOffLink; 0.0.0.0 if none
   // A reply read off the wire: every other hardware address that answered
   // for the same address, in the order they came, and whether the frame of
   // the reply taken came from another Ethernet address (frame_source) than
@@ -70,6 +75,8 @@ struct Resolution {
   std::vector<HardwareBuffer> conflicts{};
   bool foreign_frame = false;
   HardwareBuffer frame_source{};
+  // The IPv6 neighbour said it is a router.
+  bool router = false;
 };
 
 // How a run of queries treats the network.
@@ -95,6 +102,8 @@ struct ResolveOptions {
   // (paced, never waited for), so that the kernel confirms the entry or
   // fails it and says so in a neighbour event to whoever keeps listening.
   bool confirm_stale = false;
+  // When set, IPv6 texts are read too (parse6); the window reads IPv4 only.
+  bool inet6 = false;
 };
 
 // Called once for each address of a run, with its position in the run.
@@ -105,10 +114,16 @@ struct AddressPlatform {
   // Parses dotted IPv4 text the way the platform's inet_addr does and returns
   // the address in network byte order; kMalformedAddress for malformed text.
   std::uint32_t (*parse)(const std::u16string& text);
-  // Resolves every address (network byte order) and calls done once for
-  // each, in any order but never two calls at once, before it returns.
-  void (*resolve)(std::span<const std::uint32_t> addresses,
+  // Resolves every address and calls done once for each, in any order but
+  // never two calls at once, before it returns.
+  void (*resolve)(std::span<const IpAddress> addresses,
                   const ResolveOptions& options, const ResolveDone& done);
+  // Reads IPv6 text, with a zone (an interface name or index) or, for a
+  // link-local address without one, on the interface interface_name; empty
+  // when the text is not IPv6 or names no interface there is. Null where
+  // the platform reads no IPv6 text.
+  std::optional<IpAddress> (*parse6)(
+      const std::u16string& text, const std::string& interface_name) = nullptr;
 };
 
 // The platform's own parser and resolver (rtnetlink on Linux, SendARP on
@@ -128,24 +143,39 @@ struct LocalInterface {
   // Up, and it does ARP: not loopback, point-to-point or NOARP.
   bool scannable = false;
   std::vector<AttachedNetwork> networks;  // in the system's order
+  // The IPv6 neighbours the system knows on it with a usable hardware
+  // address, in address order; a link-local one with this link.
+  std::vector<IpAddress> inet6_neighbours;
+  std::int32_t index = 0;  // the system's interface index; 0 if none
 };
 
 // The machine's interfaces in the system's order; empty when they cannot
 // be read.
 std::vector<LocalInterface> LocalInterfaces();
 
+// Linux: the IPv6 neighbours (link-local addresses, with the interface
+// index each answered on) that answer one ICMPv6 echo request to the
+// all-nodes address ff02::1 sent on each of ifindexes, within wait; through
+// an unprivileged ping socket where the system allows one, else a raw one
+// (CAP_NET_RAW). Where neither can be opened none, and why says so.
+std::vector<std::pair<std::int32_t, IpAddress>> EchoAllNodes(
+    const std::vector<std::int32_t>& ifindexes, std::chrono::milliseconds wait,
+    std::string& why);
+
 // The outcome of one query.
 struct QueryResult {
   std::u16string mac;  // the hardware address text; empty on failure
   Reason reason = Reason::kNone;
   Source source = Source::kUnknown;
-  std::uint32_t gateway = 0;
+  IpAddress gateway{};
   std::vector<std::u16string> conflicts;  // other hardware addresses
   std::u16string frame_source;  // when the reply's frame came from another
+  bool router = false;          // an IPv6 neighbour that routes
 };
 using QueryDone = std::function<void(std::size_t, const QueryResult&)>;
 
-// Queries every text at once, under the same rules as QueryMAC, and calls
+// Queries every text at once, under the same rules as QueryMAC (IPv6 texts
+// too, read by platform.parse6, with options.inet6), and calls
 // done once for each text with its position, as its answer becomes known.
 void QueryMany(const std::vector<std::u16string>& texts,
                const ResolveOptions& options, const QueryDone& done,

@@ -68,12 +68,13 @@ class KernelEvents : public NeighbourEvents {
 
 std::optional<Sighting> SightingOf(const netlink::Neighbour& neighbour,
                                    std::int32_t ifindex) {
-  if (!neighbour.destination || neighbour.deleted ||
-      (ifindex != 0 && neighbour.ifindex != ifindex)) {
+  // A watch follows IPv4 neighbours.
+  if (!neighbour.destination || neighbour.destination->is_inet6() ||
+      neighbour.deleted || (ifindex != 0 && neighbour.ifindex != ifindex)) {
     return std::nullopt;
   }
   Sighting sighting;
-  sighting.address = *neighbour.destination;
+  sighting.address = neighbour.destination->inet();
   if (neighbour.state & NUD_FAILED) {
     sighting.failed = true;
     return sighting;

@@ -16,12 +16,14 @@ class NeighbourProber {
  public:
   // Probes address on interface ifindex; requests is the socket the kernel
   // is asked through.
-  Probing Probe(RouteSocket& requests, std::uint32_t address,
+  Probing Probe(RouteSocket& requests, const IpAddress& address,
                 std::int32_t ifindex);
 
  private:
   bool direct_ = true;
-  std::unique_ptr<FileDescriptor> udp_;  // opened on first use
+  // Opened on first use, one for each family.
+  std::unique_ptr<FileDescriptor> udp_;
+  std::unique_ptr<FileDescriptor> udp6_;
 };
 
 }  // namespace norvane

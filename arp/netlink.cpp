@@ -13,8 +13,32 @@
 #include <cstddef>
 #include <cstring>
 
+#include "ip6_text.h"
+
 namespace norvane::netlink {
 namespace {
+
+// An address attribute of the family's length; empty when it has another.
+// An IPv6 link-local address takes ifindex as its scope.
+std::optional<IpAddress> AttributeAddress(const nlattr* attr,
+                                          std::uint8_t family,
+                                          std::int32_t ifindex) {
+  const auto length = mnl_attr_get_payload_len(attr);
+  const auto* payload =
+      static_cast<const std::uint8_t*>(mnl_attr_get_payload(attr));
+  if (family == AF_INET && length == 4) {
+    std::uint32_t address;
+    std::memcpy(&address, payload, sizeof address);
+    return IpAddress(address);
+  }
+  if (family == AF_INET6 && length == 16) {
+    Ip6Bytes bytes;
+    std::memcpy(bytes.data(), payload, bytes.size());
+    return IpAddress::Inet6(
+        bytes, IsLinkLocal6(bytes) ? static_cast<std::uint32_t>(ifindex) : 0);
+  }
+  return std::nullopt;
+}
 
 // The length of the leading run of whole messages in data. libmnl takes a
 // message length of 2 GiB or more for a negative one and walks off the
@@ -89,8 +113,9 @@ int ReadRoute(const nlmsghdr* nlh, void* data) {
         }
         break;
       case RTA_GATEWAY:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
-          route.gateway = mnl_attr_get_u32(attr);
+        // The scope is the output interface, known once all are read.
+        if (auto gateway = AttributeAddress(attr, header->rtm_family, 0)) {
+          route.gateway = *gateway;
         }
         route.via_gateway = true;
         break;
@@ -102,6 +127,9 @@ int ReadRoute(const nlmsghdr* nlh, void* data) {
         break;
     }
   });
+  if (route.gateway.is_inet6() && IsLinkLocal6(route.gateway.bytes)) {
+    route.gateway.scope = route.oif;
+  }
   out = route;
   return MNL_CB_STOP;
 }
@@ -197,17 +225,19 @@ std::optional<Neighbour> ReadNeighbour(const nlmsghdr* nlh) {
     return std::nullopt;
   }
   const auto* header = static_cast<const ndmsg*>(mnl_nlmsg_get_payload(nlh));
-  if (header->ndm_family != AF_INET) return std::nullopt;
+  if (header->ndm_family != AF_INET && header->ndm_family != AF_INET6) {
+    return std::nullopt;
+  }
   Neighbour neighbour;
   neighbour.deleted = nlh->nlmsg_type == RTM_DELNEIGH;
   neighbour.ifindex = header->ndm_ifindex;
   neighbour.state = header->ndm_state;
+  neighbour.router = (header->ndm_flags & NTF_ROUTER) != 0;
   ForEachAttribute(nlh, sizeof(ndmsg), [&](const nlattr* attr) {
     switch (mnl_attr_get_type(attr)) {
       case NDA_DST:
-        if (mnl_attr_validate(attr, MNL_TYPE_U32) == 0) {
-          neighbour.destination = mnl_attr_get_u32(attr);
-        }
+        neighbour.destination =
+            AttributeAddress(attr, header->ndm_family, neighbour.ifindex);
         break;
       case NDA_LLADDR:
         neighbour.address = AttributeBytes(attr);
@@ -223,6 +253,18 @@ int ReadNeighbourReply(const nlmsghdr* nlh, void* data) {
   auto& out = *static_cast<std::optional<Neighbour>*>(data);
   out = ReadNeighbour(nlh);
   return out ? MNL_CB_STOP : MNL_CB_OK;
+}
+
+int AddInet6Neighbour(const nlmsghdr* nlh, void* data) {
+  auto neighbour = ReadNeighbour(nlh);
+  if (neighbour && !neighbour->deleted && neighbour->destination &&
+      neighbour->destination->is_inet6() &&
+      !IsMulticast6(neighbour->destination->bytes) &&
+      IsUsable(neighbour->state) && !neighbour->address.empty()) {
+    static_cast<std::vector<Neighbour>*>(data)->push_back(
+        std::move(*neighbour));
+  }
+  return MNL_CB_OK;
 }
 
 int ReadNeighbourEvent(const nlmsghdr* nlh, void* data) {
@@ -276,13 +318,21 @@ DumpPart ParseAddressDump(std::span<const std::uint8_t> datagram,
   return ParseDump(datagram, seq, portid, AddAddress, addresses);
 }
 
+DumpPart ParseNeighbourDump(std::span<const std::uint8_t> datagram,
+                            std::uint32_t seq, std::uint32_t portid,
+                            std::vector<Neighbour>& neighbours) {
+  return ParseDump(datagram, seq, portid, AddInet6Neighbour, neighbours);
+}
+
 std::vector<LocalInterface> Interfaces(
     const std::vector<Link>& links,
-    const std::vector<InterfaceAddress>& addresses) {
+    const std::vector<InterfaceAddress>& addresses,
+    const std::vector<Neighbour>& inet6_neighbours) {
   std::vector<LocalInterface> interfaces;
   for (const Link& link : links) {
     LocalInterface& interface = interfaces.emplace_back();
     interface.name = link.name;
+    interface.index = link.index;
     interface.scannable =
         (link.flags & IFF_UP) && RefuseLink(link) == Reason::kNone;
     for (const InterfaceAddress& address : addresses) {
@@ -294,6 +344,14 @@ std::vector<LocalInterface> Interfaces(
                                         std::uint32_t{bytes[2]} << 8 | bytes[3],
                                     address.prefix});
     }
+    for (const Neighbour& neighbour : inet6_neighbours) {
+      if (neighbour.ifindex == link.index) {
+        interface.inet6_neighbours.push_back(*neighbour.destination);
+      }
+    }
+    // The kernel dumps its hash table's order: in address order instead, so
+    // that one scan's lines come as the last one's did.
+    std::ranges::sort(interface.inet6_neighbours);
   }
   return interfaces;
 }
@@ -348,7 +406,7 @@ Reason RefuseLink(const Link& link) {
   return Reason::kNone;
 }
 
-Verdict Judge(const Neighbour& neighbour, std::uint32_t destination,
+Verdict Judge(const Neighbour& neighbour, const IpAddress& destination,
               std::int32_t ifindex) {
   if (neighbour.deleted || neighbour.ifindex != ifindex ||
       neighbour.destination != destination) {

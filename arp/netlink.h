@@ -15,12 +15,12 @@ namespace norvane::netlink {
 // A hardware address exactly as the kernel reports it (any length).
 using LinkAddress = std::vector<std::uint8_t>;
 
-// The kernel's answer to a route lookup (RTM_NEWROUTE).
+// The kernel's answer to a route lookup (RTM_NEWROUTE), of either family.
 struct Route {
-  std::uint8_t type = 0;      // RTN_UNICAST, RTN_LOCAL, RTN_BROADCAST, ...
-  std::uint32_t oif = 0;      // output interface; 0 when the answer has none
-  bool via_gateway = false;   // a gateway, a via or several next hops
-  std::uint32_t gateway = 0;  // the IPv4 gateway, network byte order
+  std::uint8_t type = 0;     // RTN_UNICAST, RTN_LOCAL, RTN_BROADCAST, ...
+  std::uint32_t oif = 0;     // output interface; 0 when the answer has none
+  bool via_gateway = false;  // a gateway, a via or several next hops
+  IpAddress gateway{};       // the gateway, of the route's family
 };
 
 // The kernel's description of one interface (RTM_NEWLINK).
@@ -31,13 +31,16 @@ struct Link {
   LinkAddress address;
 };
 
-// One neighbour cache entry (RTM_NEWNEIGH) or its removal (RTM_DELNEIGH).
+// One neighbour cache entry (RTM_NEWNEIGH) or its removal (RTM_DELNEIGH),
+// IPv4 (ARP) or IPv6 (neighbour discovery).
 struct Neighbour {
   bool deleted = false;
   std::int32_t ifindex = 0;
-  std::uint16_t state = 0;                   // NUD_*
-  std::optional<std::uint32_t> destination;  // network byte order
+  std::uint16_t state = 0;  // NUD_*
+  // An IPv6 link-local destination carries ifindex as its scope.
+  std::optional<IpAddress> destination;
   LinkAddress address;
+  bool router = false;  // NTF_ROUTER: the neighbour said it is a router
 };
 
 // One IPv4 address of an interface (RTM_NEWADDR).
@@ -74,12 +77,20 @@ DumpPart ParseAddressDump(std::span<const std::uint8_t> datagram,
                           std::uint32_t seq, std::uint32_t portid,
                           std::vector<InterfaceAddress>& addresses);
 
+// Appends the IPv6 neighbour entries one datagram of a neighbour dump holds
+// whose hardware address is usable (IsUsable, with an address), unicast
+// destinations only.
+DumpPart ParseNeighbourDump(std::span<const std::uint8_t> datagram,
+                            std::uint32_t seq, std::uint32_t portid,
+                            std::vector<Neighbour>& neighbours);
+
 // The interfaces with their IPv4 networks, in the order of links, each
 // interface's networks in the order of addresses. An interface is scannable
 // when it is up and its neighbours can be asked (RefuseLink).
 std::vector<LocalInterface> Interfaces(
     const std::vector<Link>& links,
-    const std::vector<InterfaceAddress>& addresses);
+    const std::vector<InterfaceAddress>& addresses,
+    const std::vector<Neighbour>& inet6_neighbours = {});
 
 // The neighbour messages of one datagram from the neighbour event group, in
 // order; unreadable messages are left out.
@@ -109,7 +120,7 @@ enum class Verdict {
   kFailed,    // resolution failed
   kUnusable,  // usable state, but no address or one that does not fit
 };
-Verdict Judge(const Neighbour& neighbour, std::uint32_t destination,
+Verdict Judge(const Neighbour& neighbour, const IpAddress& destination,
               std::int32_t ifindex);
 
 // How many addresses may wait for resolution at once, well below the

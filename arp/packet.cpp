@@ -267,7 +267,10 @@ class PacketProber : public Prober {
     return ledger_.NextAsk();
   }
 
-  Reason Ask(std::uint32_t address, std::int32_t ifindex) override {
+  Reason Ask(const IpAddress& target, std::int32_t ifindex) override {
+    // ARP asks for IPv4 addresses only; the platform keeps IPv6 ones away.
+    if (target.is_inet6()) return Reason::kNotSupported;
+    const std::uint32_t address = target.inet();
     const std::optional<std::uint32_t> source = SourceFor(address);
     if (!source) return Reason::kSystem;
     Wire* wire = nullptr;

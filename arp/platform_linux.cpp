@@ -16,6 +16,7 @@
 // (neighbour_prober.h).
 #include <linux/rtnetlink.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -43,7 +44,7 @@ using netlink::Route;
 // The kernel itself, over rtnetlink; sockets are opened when first needed.
 class SystemKernel : public Kernel {
  public:
-  std::optional<Route> GetRoute(std::uint32_t destination,
+  std::optional<Route> GetRoute(const IpAddress& destination,
                                 unsigned flags) override {
     if (!Requests()) return std::nullopt;
     return requests_->GetRoute(destination, flags);
@@ -52,7 +53,7 @@ class SystemKernel : public Kernel {
     if (!Requests()) return std::nullopt;
     return requests_->GetLink(index);
   }
-  std::optional<Neighbour> GetNeighbour(std::uint32_t destination,
+  std::optional<Neighbour> GetNeighbour(const IpAddress& destination,
                                         std::int32_t ifindex) override {
     if (!Requests()) return std::nullopt;
     return requests_->GetNeighbour(destination, ifindex);
@@ -64,7 +65,7 @@ class SystemKernel : public Kernel {
     }
     return events_ != nullptr;
   }
-  Probing Probe(std::uint32_t destination, std::int32_t ifindex) override {
+  Probing Probe(const IpAddress& destination, std::int32_t ifindex) override {
     if (!Requests()) return Probing::kFailed;
     return prober_.Probe(*requests_, destination, ifindex);
   }
@@ -99,13 +100,17 @@ class SystemKernel : public Kernel {
   NeighbourProber prober_;
 };
 
-void ResolveAddresses(std::span<const std::uint32_t> addresses,
+void ResolveAddresses(std::span<const IpAddress> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
   SystemKernel kernel;
   // One address keeps the kernel's path: the cache first, no frame at all
-  // for a host it knows.
+  // for a host it knows. ARP frames ask for IPv4 addresses only: a run with
+  // IPv6 addresses in it is the kernel's whole.
   std::unique_ptr<norvane::Prober> wire;
-  if (addresses.size() > 1 && packet::MaySendFrames()) {
+  const bool inet_only =
+      std::none_of(addresses.begin(), addresses.end(),
+                   [](const IpAddress& address) { return address.is_inet6(); });
+  if (addresses.size() > 1 && inet_only && packet::MaySendFrames()) {
     wire = packet::MakePacketProber(options);
   }
   Resolve(kernel, addresses, options, done, wire.get());
@@ -121,11 +126,15 @@ std::vector<LocalInterface> LocalInterfaces() {
       !socket->Dump(RTM_GETADDR, addresses)) {
     return {};
   }
-  return netlink::Interfaces(links, addresses);
+  // Without the neighbours the networks are still there to scan.
+  std::vector<Neighbour> neighbours;
+  if (!socket->Dump(RTM_GETNEIGH, neighbours)) neighbours.clear();
+  return netlink::Interfaces(links, addresses, neighbours);
 }
 
 const AddressPlatform& SystemPlatform() {
-  static const AddressPlatform platform{ParseAddress, ResolveAddresses};
+  static const AddressPlatform platform{ParseAddress, ResolveAddresses,
+                                        ParseAddress6};
   return platform;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ip6_text.h"
 #include "mac.h"
 #include "pool.h"
 
@@ -85,8 +86,27 @@ std::optional<DWORD> AdapterIndex(const std::string& name) {
   return std::nullopt;
 }
 
-Resolution ResolveOne(std::uint32_t address) {
+// IPv6 text is read so that an address is told apart from a typing error;
+// resolving it is what this system cannot do (kNotSupported).
+std::optional<IpAddress> ParseAddress6(const std::u16string& text,
+                                       const std::string&) {
+  std::string ascii;
+  for (const char16_t c : text) {
+    if (c < 0x21 || c > 0x7E) return std::nullopt;
+    ascii += static_cast<char>(c);
+  }
+  const std::optional<Ip6Text> parsed = ParseIp6(ascii);
+  if (!parsed) return std::nullopt;
+  return IpAddress::Inet6(parsed->bytes);
+}
+
+Resolution ResolveOne(const IpAddress& target) {
   Resolution answer;
+  if (target.is_inet6()) {
+    answer.reason = Reason::kNotSupported;
+    return answer;
+  }
+  const IPAddr address = target.inet();
   ULONG length = static_cast<ULONG>(answer.buffer.size());
   const DWORD status = SendARP(address, 0, answer.buffer.data(), &length);
   answer.length = length;
@@ -99,7 +119,7 @@ Resolution ResolveOne(std::uint32_t address) {
   return answer;
 }
 
-void ResolveAddresses(std::span<const std::uint32_t> addresses,
+void ResolveAddresses(std::span<const IpAddress> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
   if (options.interface_name.empty()) {
     RunPooled(addresses, options, ResolveOne, done);
@@ -109,9 +129,10 @@ void ResolveAddresses(std::span<const std::uint32_t> addresses,
   const std::optional<DWORD> chosen = AdapterIndex(options.interface_name);
   RunPooled(
       addresses, options,
-      [&](std::uint32_t address) {
+      [&](const IpAddress& address) {
         DWORD index = 0;
-        if (!chosen || GetBestInterface(address, &index) != NO_ERROR ||
+        if (address.is_inet6()) return ResolveOne(address);
+        if (!chosen || GetBestInterface(address.inet(), &index) != NO_ERROR ||
             index != *chosen) {
           Resolution other;
           other.reason = Reason::kOtherInterface;
@@ -156,7 +177,8 @@ std::vector<LocalInterface> LocalInterfaces() {
 }
 
 const AddressPlatform& SystemPlatform() {
-  static const AddressPlatform platform{ParseAddress, ResolveAddresses};
+  static const AddressPlatform platform{ParseAddress, ResolveAddresses,
+                                        ParseAddress6};
   return platform;
 }
 

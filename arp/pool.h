@@ -25,7 +25,7 @@ inline constexpr std::size_t kPoolThreads = 256;
 // calls no faster than options.rate a second, and passes each answer to
 // done, one call at a time. Returns when all are done.
 template <typename Resolve>
-void RunPooled(std::span<const std::uint32_t> addresses,
+void RunPooled(std::span<const IpAddress> addresses,
                const ResolveOptions& options, Resolve resolve,
                const ResolveDone& done) {
   std::atomic<std::size_t> next{0};

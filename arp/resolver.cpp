@@ -15,6 +15,8 @@
 #include <map>
 #include <variant>
 
+#include "ip6_text.h"
+
 namespace norvane {
 namespace {
 
@@ -27,16 +29,31 @@ using netlink::Verdict;
 
 // Only a unicast address outside 0.0.0.0/8 and 127.0.0.0/8 can belong to a
 // neighbour; multicast, the reserved block and the limited broadcast cannot.
-bool MayBeNeighbour(std::uint32_t address) {
-  const std::uint32_t first_octet = ntohl(address) >> 24;
-  return first_octet != 0 && first_octet != 127 && first_octet < 224;
+// In IPv6 neither the unspecified address, loopback, multicast nor an
+// IPv4-mapped address can, and a link-local one needs its link.
+Reason NeighbourRefusal(const IpAddress& address) {
+  if (address.is_inet6()) {
+    const Ip6Bytes& bytes = address.bytes;
+    if (IsUnspecified6(bytes) || IsLoopback6(bytes) || IsMulticast6(bytes) ||
+        IsMapped6(bytes)) {
+      return Reason::kNotUnicast;
+    }
+    return IsLinkLocal6(bytes) && address.scope == 0 ? Reason::kNoRoute
+                                                     : Reason::kNone;
+  }
+  const std::uint32_t first_octet = ntohl(address.inet()) >> 24;
+  return first_octet != 0 && first_octet != 127 && first_octet < 224
+             ? Reason::kNone
+             : Reason::kNotUnicast;
 }
 
 // The answer from a hardware address as the kernel reports it. An address
 // that does not fit is a failure, never cut short.
-Resolution Answer(const LinkAddress& address, Source source) {
+Resolution Answer(const LinkAddress& address, Source source,
+                  bool router = false) {
   Resolution answer;
   answer.source = source;
+  answer.router = router;
   if (address.empty() || address.size() > answer.buffer.size()) {
     answer.reason = Reason::kBadAnswer;
     return answer;
@@ -47,7 +64,7 @@ Resolution Answer(const LinkAddress& address, Source source) {
   return answer;
 }
 
-Resolution Refusal(Reason reason, std::uint32_t gateway = 0) {
+Resolution Refusal(Reason reason, const IpAddress& gateway = {}) {
   Resolution refusal;
   refusal.reason = reason;
   refusal.gateway = gateway;
@@ -95,7 +112,7 @@ class Run {
  public:
   using Clock = std::chrono::steady_clock;
 
-  Run(Kernel& kernel, std::span<const std::uint32_t> addresses,
+  Run(Kernel& kernel, std::span<const IpAddress> addresses,
       const ResolveOptions& options, const ResolveDone& done, Prober* prober)
       : kernel_(kernel),
         prober_(prober),
@@ -190,7 +207,7 @@ class Run {
   // Answers the address at position from what the kernel knows, or has it
   // resolved; true when a probe went out.
   bool Examine(std::size_t position, Clock::time_point now) {
-    const std::uint32_t address = addresses_[position];
+    const IpAddress& address = addresses_[position];
     if (auto found = waiting_.find(address); found != waiting_.end()) {
       found->second.positions.push_back(position);
       return false;
@@ -258,7 +275,7 @@ class Run {
   // Probes again the address whose probe was refused longest ago; true when
   // the probe went out.
   bool Retry(Clock::time_point now) {
-    const std::uint32_t address = refused_.front();
+    const IpAddress address = refused_.front();
     const auto found = waiting_.find(address);
     if (found == waiting_.end() || found->second.sent) {
       refused_.pop_front();  // answered or ended meanwhile
@@ -283,13 +300,13 @@ class Run {
     return true;
   }
 
-  void Sent(std::uint32_t address, Waiting& waiting, Clock::time_point now) {
+  void Sent(const IpAddress& address, Waiting& waiting, Clock::time_point now) {
     waiting.sent = true;
     waiting.deadline = now + waiting.wait;
     held_[address] = Held{waiting.ifindex, now + waiting.hold + kHoldMargin};
   }
 
-  void Refused(std::uint32_t address, Clock::time_point now) {
+  void Refused(const IpAddress& address, Clock::time_point now) {
     refused_.push_back(address);
     blocked_until_ = now + kRefusalPause;
   }
@@ -305,8 +322,11 @@ class Run {
 
   // The answer from the route, the interface and the cache, or the index
   // of the interface (in links_) on which the kernel must resolve it.
-  std::variant<Resolution, std::uint32_t> Decide(std::uint32_t address) {
-    if (!MayBeNeighbour(address)) return Refusal(Reason::kNotUnicast);
+  std::variant<Resolution, std::uint32_t> Decide(const IpAddress& address) {
+    if (const Reason refusal = NeighbourRefusal(address);
+        refusal != Reason::kNone) {
+      return Refusal(refusal);
+    }
     const std::optional<Route> route = kernel_.GetRoute(address, 0);
     if (!route) return Refusal(Reason::kNoRoute);
     if (route->type == RTN_LOCAL) {
@@ -344,7 +364,8 @@ class Run {
       if (options_.confirm_stale && cached->state == NUD_STALE) {
         confirming_.emplace_back(address, link.index);
       }
-      return Answer(cached->address, netlink::SourceOf(cached->state));
+      return Answer(cached->address, netlink::SourceOf(cached->state),
+                    cached->router);
     }
     return route->oif;
   }
@@ -385,7 +406,8 @@ class Run {
         return;
       case Verdict::kResolved:
       case Verdict::kUnusable:
-        answer = Answer(neighbour.address, netlink::SourceOf(neighbour.state));
+        answer = Answer(neighbour.address, netlink::SourceOf(neighbour.state),
+                        neighbour.router);
         break;
       case Verdict::kFailed:
         // Only the failure of the run's own probe ends the wait.
@@ -471,25 +493,25 @@ class Run {
 
   Kernel& kernel_;
   Prober* const prober_;  // null: the kernel resolves
-  std::span<const std::uint32_t> addresses_;
+  std::span<const IpAddress> addresses_;
   const ResolveOptions& options_;
   const ResolveDone& done_;
   std::size_t limit_ = 0;  // read once a first entry is held
   const std::chrono::nanoseconds interval_;
   std::size_t next_ = 0;
   std::map<std::uint32_t, LinkFacts> links_;
-  std::map<std::uint32_t, Waiting> waiting_;
-  std::map<std::uint32_t, Held> held_;
-  std::deque<std::uint32_t> refused_;  // oldest refusal first
+  std::map<IpAddress, Waiting> waiting_;
+  std::map<IpAddress, Held> held_;
+  std::deque<IpAddress> refused_;  // oldest refusal first
   // Addresses answered from stale entries, to probe, with their interface.
-  std::deque<std::pair<std::uint32_t, std::int32_t>> confirming_;
+  std::deque<std::pair<IpAddress, std::int32_t>> confirming_;
   Clock::time_point blocked_until_;  // no probe before, after a refusal
   bool told_table_ = false;
 };
 
 }  // namespace
 
-void Resolve(Kernel& kernel, std::span<const std::uint32_t> addresses,
+void Resolve(Kernel& kernel, std::span<const IpAddress> addresses,
              const ResolveOptions& options, const ResolveDone& done,
              Prober* prober) {
   Run(kernel, addresses, options, done, prober).Go();

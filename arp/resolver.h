@@ -34,17 +34,17 @@ enum class Probing {
 class Kernel {
  public:
   virtual ~Kernel() = default;
-  virtual std::optional<netlink::Route> GetRoute(std::uint32_t destination,
+  virtual std::optional<netlink::Route> GetRoute(const IpAddress& destination,
                                                  unsigned flags) = 0;
   virtual std::optional<netlink::Link> GetLink(std::uint32_t index) = 0;
   // The cache entry for destination on interface ifindex, if there is one.
   virtual std::optional<netlink::Neighbour> GetNeighbour(
-      std::uint32_t destination, std::int32_t ifindex) = 0;
+      const IpAddress& destination, std::int32_t ifindex) = 0;
   // Starts receiving neighbour events (once; later calls do nothing).
   virtual bool Subscribe() = 0;
   // Has the kernel resolve destination on interface ifindex, which makes it
   // create a neighbour entry and hold it until it resolves or fails.
-  virtual Probing Probe(std::uint32_t destination, std::int32_t ifindex) = 0;
+  virtual Probing Probe(const IpAddress& destination, std::int32_t ifindex) = 0;
   // Waits for neighbour events until deadline; on kEvents they are in events.
   virtual Arrival Wait(std::chrono::steady_clock::time_point deadline,
                        std::vector<netlink::Neighbour>& events) = 0;
@@ -62,13 +62,13 @@ class Kernel {
 // by it, never from the neighbour cache, with no neighbour entry made.
 class Prober {
  public:
-  using Answers = std::vector<std::pair<std::uint32_t, Resolution>>;
+  using Answers = std::vector<std::pair<IpAddress, Resolution>>;
   virtual ~Prober() = default;
   // When another address may be asked (now or earlier: at once).
   virtual std::chrono::steady_clock::time_point NextAsk() = 0;
   // Starts asking for address on interface ifindex; Reason::kNone when it
   // does, or why the address cannot be asked.
-  virtual Reason Ask(std::uint32_t address, std::int32_t ifindex) = 0;
+  virtual Reason Ask(const IpAddress& address, std::int32_t ifindex) = 0;
   // Goes on asking and listening until deadline or until addresses end;
   // each address asked ends once, in answers, answered or not (kNoReply).
   // Never kLost.
@@ -85,7 +85,7 @@ class Prober {
 // is tried again. Calls done once for each address. With a prober, the
 // addresses the routes and interfaces do not answer are asked through it
 // instead, at its pace, and no neighbour entry is made.
-void Resolve(Kernel& kernel, std::span<const std::uint32_t> addresses,
+void Resolve(Kernel& kernel, std::span<const IpAddress> addresses,
              const ResolveOptions& options, const ResolveDone& done,
              Prober* prober = nullptr);
 

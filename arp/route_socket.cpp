@@ -38,15 +38,33 @@ RouteSocket::RouteSocket(std::unique_ptr<mnl_socket, MnlCloser> socket)
 
 int RouteSocket::fd() const { return mnl_socket_get_fd(socket_.get()); }
 
-std::optional<Route> RouteSocket::GetRoute(std::uint32_t destination,
+namespace {
+
+std::uint8_t FamilyOf(const IpAddress& address) {
+  return address.is_inet6() ? AF_INET6 : AF_INET;
+}
+
+void PutAddress(nlmsghdr* request, std::uint16_t type,
+                const IpAddress& address) {
+  mnl_attr_put(request, type, address.is_inet6() ? 16 : 4,
+               address.bytes.data());
+}
+
+}  // namespace
+
+std::optional<Route> RouteSocket::GetRoute(const IpAddress& destination,
                                            unsigned flags) {
   nlmsghdr* request = Start(RTM_GETROUTE);
   auto* header =
       static_cast<rtmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(rtmsg)));
-  header->rtm_family = AF_INET;
-  header->rtm_dst_len = 32;
+  header->rtm_family = FamilyOf(destination);
+  header->rtm_dst_len = destination.is_inet6() ? 128 : 32;
   header->rtm_flags = flags;
-  mnl_attr_put_u32(request, RTA_DST, destination);
+  PutAddress(request, RTA_DST, destination);
+  // A link-local address is looked up on its own link.
+  if (destination.scope != 0) {
+    mnl_attr_put_u32(request, RTA_OIF, destination.scope);
+  }
   if (!Ask(request)) return std::nullopt;
   return netlink::ParseRouteReply(Received(), request->nlmsg_seq, portid_);
 }
@@ -62,14 +80,14 @@ std::optional<Link> RouteSocket::GetLink(std::uint32_t index) {
   return netlink::ParseLinkReply(Received(), request->nlmsg_seq, portid_);
 }
 
-std::optional<Neighbour> RouteSocket::GetNeighbour(std::uint32_t destination,
+std::optional<Neighbour> RouteSocket::GetNeighbour(const IpAddress& destination,
                                                    std::int32_t ifindex) {
   nlmsghdr* request = NeighbourRequest(RTM_GETNEIGH, destination, ifindex);
   if (!Ask(request)) return std::nullopt;
   return netlink::ParseNeighbourReply(Received(), request->nlmsg_seq, portid_);
 }
 
-int RouteSocket::RequestResolution(std::uint32_t destination,
+int RouteSocket::RequestResolution(const IpAddress& destination,
                                    std::int32_t ifindex) {
   nlmsghdr* request = NeighbourRequest(RTM_NEWNEIGH, destination, ifindex);
   request->nlmsg_flags |= NLM_F_CREATE | NLM_F_ACK;
@@ -90,6 +108,10 @@ bool RouteSocket::Dump(std::uint16_t type, std::vector<Item>& items) {
         mnl_nlmsg_put_extra_header(request, sizeof(ifinfomsg)));
     header->ifi_family = AF_UNSPEC;
     mnl_attr_put_u32(request, IFLA_EXT_MASK, RTEXT_FILTER_SKIP_STATS);
+  } else if (type == RTM_GETNEIGH) {
+    auto* header =
+        static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
+    header->ndm_family = AF_INET6;
   } else {
     auto* header = static_cast<ifaddrmsg*>(
         mnl_nlmsg_put_extra_header(request, sizeof(ifaddrmsg)));
@@ -102,6 +124,9 @@ bool RouteSocket::Dump(std::uint16_t type, std::vector<Item>& items) {
     if constexpr (std::is_same_v<Item, Link>) {
       read = netlink::ParseLinkDump(Received(), request->nlmsg_seq, portid_,
                                     items);
+    } else if constexpr (std::is_same_v<Item, Neighbour>) {
+      read = netlink::ParseNeighbourDump(Received(), request->nlmsg_seq,
+                                         portid_, items);
     } else {
       read = netlink::ParseAddressDump(Received(), request->nlmsg_seq, portid_,
                                        items);
@@ -117,6 +142,7 @@ bool RouteSocket::Dump(std::uint16_t type, std::vector<Item>& items) {
 template bool RouteSocket::Dump(std::uint16_t, std::vector<Link>&);
 template bool RouteSocket::Dump(std::uint16_t,
                                 std::vector<netlink::InterfaceAddress>&);
+template bool RouteSocket::Dump(std::uint16_t, std::vector<Neighbour>&);
 
 void RouteSocket::GrowReceiveBuffer(int bytes) {
   if (setsockopt(fd(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes))) {
@@ -151,14 +177,14 @@ nlmsghdr* RouteSocket::Start(std::uint16_t type) {
 }
 
 nlmsghdr* RouteSocket::NeighbourRequest(std::uint16_t type,
-                                        std::uint32_t destination,
+                                        const IpAddress& destination,
                                         std::int32_t ifindex) {
   nlmsghdr* request = Start(type);
   auto* header =
       static_cast<ndmsg*>(mnl_nlmsg_put_extra_header(request, sizeof(ndmsg)));
-  header->ndm_family = AF_INET;
+  header->ndm_family = FamilyOf(destination);
   header->ndm_ifindex = ifindex;
-  mnl_attr_put_u32(request, NDA_DST, destination);
+  PutAddress(request, NDA_DST, destination);
   return request;
 }
 

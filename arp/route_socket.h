@@ -29,21 +29,22 @@ class RouteSocket {
 
   int fd() const;
 
-  std::optional<netlink::Route> GetRoute(std::uint32_t destination,
+  std::optional<netlink::Route> GetRoute(const IpAddress& destination,
                                          unsigned flags);
   std::optional<netlink::Link> GetLink(std::uint32_t index);
   // The cache entry for destination on interface ifindex, if there is one.
-  std::optional<netlink::Neighbour> GetNeighbour(std::uint32_t destination,
+  std::optional<netlink::Neighbour> GetNeighbour(const IpAddress& destination,
                                                  std::int32_t ifindex);
 
   // Asks the kernel to resolve destination on interface ifindex as if a
   // packet were waiting for it. Returns 0 or the errno of the refusal
   // (EPERM without CAP_NET_ADMIN).
-  int RequestResolution(std::uint32_t destination, std::int32_t ifindex);
+  int RequestResolution(const IpAddress& destination, std::int32_t ifindex);
 
-  // The whole dump of the interfaces (RTM_GETLINK, into netlink::Link) or of
-  // their IPv4 addresses (RTM_GETADDR, into netlink::InterfaceAddress);
-  // false when it cannot be read whole.
+  // The whole dump of the interfaces (RTM_GETLINK, into netlink::Link), of
+  // their IPv4 addresses (RTM_GETADDR, into netlink::InterfaceAddress) or of
+  // the usable IPv6 neighbour entries (RTM_GETNEIGH, into
+  // netlink::Neighbour); false when it cannot be read whole.
   template <typename Item>
   bool Dump(std::uint16_t type, std::vector<Item>& items);
 
@@ -65,7 +66,7 @@ class RouteSocket {
   explicit RouteSocket(std::unique_ptr<mnl_socket, MnlCloser> socket);
 
   nlmsghdr* Start(std::uint16_t type);
-  nlmsghdr* NeighbourRequest(std::uint16_t type, std::uint32_t destination,
+  nlmsghdr* NeighbourRequest(std::uint16_t type, const IpAddress& destination,
                              std::int32_t ifindex);
   // Receives one whole datagram, however large: its length is peeked first
   // and the buffer grown to hold it. False with errno set on failure.

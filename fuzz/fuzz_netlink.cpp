@@ -35,8 +35,9 @@ bool Same(const Link& a, const Link& b) {
          std::tie(b.index, b.flags, b.name, b.address);
 }
 bool Same(const Neighbour& a, const Neighbour& b) {
-  return std::tie(a.deleted, a.ifindex, a.state, a.destination, a.address) ==
-         std::tie(b.deleted, b.ifindex, b.state, b.destination, b.address);
+  return std::tie(a.deleted, a.ifindex, a.state, a.destination, a.address,
+                  a.router) == std::tie(b.deleted, b.ifindex, b.state,
+                                        b.destination, b.address, b.router);
 }
 
 // One message as the kernel would send it, with room for payload bytes of
@@ -66,12 +67,14 @@ class Message {
 };
 
 void RoundTrip(const Route& route) {
-  Message message(RTM_NEWROUTE, sizeof(rtmsg), 16);
-  message.header<rtmsg>()->rtm_family = AF_INET;
+  Message message(RTM_NEWROUTE, sizeof(rtmsg), 32);
+  const bool inet6 = route.gateway.is_inet6();
+  message.header<rtmsg>()->rtm_family = inet6 ? AF_INET6 : AF_INET;
   message.header<rtmsg>()->rtm_type = route.type;
   if (route.oif != 0) mnl_attr_put_u32(message.nlh(), RTA_OIF, route.oif);
   if (route.via_gateway) {
-    mnl_attr_put_u32(message.nlh(), RTA_GATEWAY, route.gateway);
+    mnl_attr_put(message.nlh(), RTA_GATEWAY, inet6 ? 16 : 4,
+                 route.gateway.bytes.data());
   }
   const auto again = ParseRouteReply(message.bytes(), 0, 0);
   Require(again && Same(*again, route));
@@ -98,12 +101,15 @@ void RoundTrip(const Link& link) {
 
 void RoundTrip(const Neighbour& neighbour) {
   Message message(neighbour.deleted ? RTM_DELNEIGH : RTM_NEWNEIGH,
-                  sizeof(ndmsg), 16 + MNL_ALIGN(neighbour.address.size()));
-  message.header<ndmsg>()->ndm_family = AF_INET;
+                  sizeof(ndmsg), 32 + MNL_ALIGN(neighbour.address.size()));
+  const bool inet6 = neighbour.destination && neighbour.destination->is_inet6();
+  message.header<ndmsg>()->ndm_family = inet6 ? AF_INET6 : AF_INET;
   message.header<ndmsg>()->ndm_ifindex = neighbour.ifindex;
   message.header<ndmsg>()->ndm_state = neighbour.state;
+  message.header<ndmsg>()->ndm_flags = neighbour.router ? NTF_ROUTER : 0;
   if (neighbour.destination) {
-    mnl_attr_put_u32(message.nlh(), NDA_DST, *neighbour.destination);
+    mnl_attr_put(message.nlh(), NDA_DST, inet6 ? 16 : 4,
+                 neighbour.destination->bytes.data());
   }
   if (!neighbour.address.empty()) {
     mnl_attr_put(message.nlh(), NDA_LLADDR, neighbour.address.size(),
@@ -130,8 +136,10 @@ void RoundTrip(const InterfaceAddress& address) {
 // An entry speaks for its own address on its own interface only, and when
 // it resolves it says how the answer was known and fits the answer's buffer.
 void CheckVerdicts(const Neighbour& entry) {
-  const std::uint32_t destination = entry.destination.value_or(0);
-  Require(Judge(entry, destination ^ 1, entry.ifindex) == Verdict::kPending);
+  const norvane::IpAddress destination = entry.destination.value_or(0u);
+  norvane::IpAddress other = destination;
+  other.bytes[0] ^= 1;
+  Require(Judge(entry, other, entry.ifindex) == Verdict::kPending);
   Require(Judge(entry, destination, entry.ifindex ^ 1) == Verdict::kPending);
   if (Judge(entry, destination, entry.ifindex) == Verdict::kResolved) {
     Require(SourceOf(entry.state) != norvane::Source::kUnknown);

@@ -35,6 +35,7 @@ test_packages=(
   "clang-format      the code style"
   "iproute2          private network namespaces for the query's tests"
   "arping            the peer the query's benchmark is timed against"
+  "iputils-ping      the IPv6 benchmark's echo to all nodes, before ip -6 neigh"
   "ieee-data         the registry's text and CSV forms for the converter"
   "xvfb              the real window under a private X server"
   "xauth             the real window under a private X server"

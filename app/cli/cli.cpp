@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <net/if.h>
 #include <unistd.h>
 #endif
 
@@ -18,6 +19,7 @@
 #include <optional>
 #include <utility>
 
+#include "ip6_text.h"
 #include "oui.h"
 #include "text.h"
 
@@ -104,14 +106,70 @@ std::optional<std::uint32_t> ReadAddress(const std::string& text,
   return HostOrder(address);
 }
 
+// The most addresses of an IPv6 block: a /120, which can be swept.
+constexpr unsigned kLargestInet6Block = 256;
+
+// Adds the IPv6 address or block text stands for, each address in its
+// canonical form with the zone of a link-local one (given, or -I's
+// interface_name); text that is not IPv6 as it is, to fail as malformed.
+// Returns a message for what cannot be taken.
+std::string ExpandInet6(const std::string& text,
+                        const std::string& interface_name, Targets& targets) {
+  const std::size_t slash = text.find('/');
+  const std::optional<Ip6Text> parsed =
+      ParseIp6(std::string_view(text).substr(0, slash));
+  const std::optional<unsigned> bits =
+      slash == std::string::npos
+          ? 128u
+          : ReadNumber(std::string_view(text).substr(slash + 1));
+  if (!parsed || !bits || slash + 1 == text.size()) {
+    targets.Add(text);
+    return {};
+  }
+  std::string zone;
+  if (IsLinkLocal6(parsed->bytes)) {
+    zone = parsed->zone.empty() ? interface_name : parsed->zone;
+    if (zone.empty()) {
+      return Quoted(text) +
+             ": a link-local address needs its interface: add %NAME or -I "
+             "NAME";
+    }
+    zone.insert(0, "%");
+  }
+  if (*bits > 128) return Quoted(text) + ": an IPv6 prefix is 0 to 128 bits";
+  if (*bits < 120) {
+    return Quoted(text) + " is larger than a /120: IPv6 blocks of up to " +
+           std::to_string(kLargestInet6Block) +
+           " addresses can be swept, larger ones cannot";
+  }
+  const unsigned size = 1u << (128 - *bits);
+  if (targets.entries() + size > kMostEntries) {
+    return "more than " + std::to_string(kMostEntries) +
+           " addresses, blocks or ranges";
+  }
+  Ip6Bytes bytes = parsed->bytes;
+  const auto base =
+      static_cast<std::uint8_t>(size == 256 ? 0 : bytes[15] & -size);
+  for (unsigned i = 0; i < size; ++i) {
+    bytes[15] = static_cast<std::uint8_t>(base + i);
+    targets.Add(FormatIp6(bytes) + zone);
+  }
+  return {};
+}
+
 // Adds the addresses text stands for: a block, a range, or else the text
-// itself. Returns a message for a block or range that cannot be taken.
+// itself (an IPv6 one in its canonical form). Returns a message for a block
+// or range that cannot be taken.
 std::string Expand(const std::string& text, bool large,
+                   const std::string& interface_name,
                    const AddressPlatform& platform, Targets& targets) {
   std::uint64_t first = 0, last = 0;
   if (HasJunk(text)) {
     targets.Add(text);
     return {};
+  }
+  if (text.find(':') != std::string::npos) {
+    return ExpandInet6(text, interface_name, targets);
   }
   if (const auto slash = text.find('/'); slash != std::string::npos) {
     const auto base = ReadAddress(text.substr(0, slash), platform);
@@ -158,8 +216,9 @@ enum class SourceKind { kArgument, kList, kLocal };
 // Adds the networks of the interfaces a scan of the local networks takes
 // (only the one called chosen, when it is not empty), interface by
 // interface, address by address; a network twice on one interface once.
+// With inet6, each interface's known IPv6 neighbours follow its networks.
 std::string AddLocalNetworks(const std::vector<LocalInterface>& interfaces,
-                             const std::string& chosen, bool large,
+                             const std::string& chosen, bool large, bool inet6,
                              const AddressPlatform& platform,
                              Targets& targets) {
   for (const LocalInterface& entry : interfaces) {
@@ -175,10 +234,16 @@ std::string AddLocalNetworks(const std::vector<LocalInterface>& interfaces,
           Dotted(network.address & mask) + '/' + std::to_string(network.prefix);
       if (std::ranges::find(blocks, block) != blocks.end()) continue;
       blocks.push_back(block);
-      if (std::string error = Expand(block, large, platform, targets);
+      if (std::string error = Expand(block, large, chosen, platform, targets);
           !error.empty()) {
         return "interface " + Quoted(entry.name) + ": " + error;
       }
+    }
+    for (const IpAddress& neighbour :
+         inet6 ? entry.inet6_neighbours : std::vector<IpAddress>{}) {
+      if (targets.entries() >= kMostEntries) break;
+      targets.Add(FormatIp6(neighbour.bytes) +
+                  (neighbour.scope != 0 ? '%' + entry.name : ""));
     }
   }
   return {};
@@ -300,10 +365,30 @@ std::string DottedNetwork(std::uint32_t address) {
   return Dotted(HostOrder(address));
 }
 
+// An address of either family as the output shows it: IPv6 in its canonical
+// form, with the name of its interface when it is link-local.
+std::string AddressText(const IpAddress& address) {
+  if (!address.is_inet6()) return DottedNetwork(address.inet());
+  std::string text = FormatIp6(address.bytes);
+  if (address.scope != 0) {
+    text += '%';
+#ifndef _WIN32
+    char name[IF_NAMESIZE] = {};
+    if (if_indextoname(address.scope, name)) {
+      text += name;
+      return text;
+    }
+#endif
+    text += std::to_string(address.scope);
+  }
+  return text;
+}
+
 std::string Why(const QueryResult& result) {
   std::string why = ReasonText(result.reason);
-  if (result.reason == Reason::kOffLink && result.gateway != 0)
-    why += " (gateway " + DottedNetwork(result.gateway) + ")";
+  if (result.reason == Reason::kOffLink && result.gateway != IpAddress{}) {
+    why += " (gateway " + AddressText(result.gateway) + ")";
+  }
   return why;
 }
 
@@ -600,11 +685,39 @@ std::string CheckWatch(const Command& command) {
   return {};
 }
 
+// Adds to the IPv6 neighbours of the interfaces -l scans (only chosen's,
+// when it is not empty) those that answer echo, each once, in address order;
+// why none could be asked goes to notes.
+void AddEchoAnswers(std::vector<LocalInterface>& local,
+                    const std::string& chosen, AllNodesEcho echo,
+                    std::vector<std::string>& notes) {
+  std::vector<std::int32_t> ifindexes;
+  for (const LocalInterface& entry : local) {
+    if (entry.scannable && entry.index != 0 &&
+        (chosen.empty() || entry.name == chosen)) {
+      ifindexes.push_back(entry.index);
+    }
+  }
+  std::string why;
+  const auto answers = echo(ifindexes, kEchoWait, why);
+  if (!why.empty()) notes.push_back(why);
+  for (LocalInterface& entry : local) {
+    auto& known = entry.inet6_neighbours;
+    for (const auto& [ifindex, address] : answers) {
+      if (ifindex == entry.index &&
+          std::ranges::find(known, address) == known.end()) {
+        known.push_back(address);
+      }
+    }
+    std::ranges::sort(known);
+  }
+}
+
 // Adds the targets of every source in order: a block or range as one
 // entry, a list file line by line, -l the local networks.
 std::string AddSources(Command& command, std::FILE* input,
                        InterfaceSource interfaces,
-                       const AddressPlatform& platform) {
+                       const AddressPlatform& platform, AllNodesEcho echo) {
   Options& options = command.options;
   const auto& sources = command.sources;
   const bool large = command.large, chosen = command.chosen;
@@ -620,13 +733,16 @@ std::string AddSources(Command& command, std::FILE* input,
       return "no interface " + Quoted(options.resolve.interface_name);
     }
   }
+  if (scans_local && !options.watch && echo) {
+    AddEchoAnswers(local, options.resolve.interface_name, echo, options.notes);
+  }
   for (const auto& [kind, text] : sources) {
     std::vector<std::string> lines;
     if (kind == SourceKind::kLocal) {
       const std::uint64_t before = options.targets.size();
       if (std::string error =
               AddLocalNetworks(local, options.resolve.interface_name, large,
-                               platform, options.targets);
+                               !options.watch, platform, options.targets);
           !error.empty()) {
         return error;
       }
@@ -652,7 +768,8 @@ std::string AddSources(Command& command, std::FILE* input,
       if (options.vendor) {
         options.targets.Add(std::move(line));
       } else if (std::string error =
-                     Expand(line, large, platform, options.targets);
+                     Expand(line, large, options.resolve.interface_name,
+                            platform, options.targets);
                  !error.empty()) {
         return error;
       }
@@ -672,13 +789,16 @@ std::string AddSources(Command& command, std::FILE* input,
 
 std::variant<Options, std::string> ParseArguments(
     const std::vector<std::string>& arguments, std::FILE* input,
-    InterfaceSource interfaces, const AddressPlatform& platform) {
+    InterfaceSource interfaces, const AddressPlatform& platform,
+    AllNodesEcho echo) {
   Command command;
   std::string error = ReadOptions(arguments, command);
   const Options& options = command.options;
   if (error.empty() && (options.help || options.version)) return options;
   if (error.empty()) error = CheckWatch(command);
-  if (error.empty()) error = AddSources(command, input, interfaces, platform);
+  if (error.empty()) {
+    error = AddSources(command, input, interfaces, platform, echo);
+  }
   if (!error.empty()) return error;
   return options;
 }
@@ -712,13 +832,18 @@ std::string FormatLine(const Options& options, const std::string& address,
     case Format::kJson:
       break;
   }
-  line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address))) +
-         ",\"mac\":" + (resolved ? JsonString(mac) : "null") +
-         ",\"vendor\":" + JsonString(vendor) +
-         ",\"kind\":" + (resolved ? JsonString(KindText(kind)) : "null");
+  line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address)));
+  // IPv4 lines are as they always were; an IPv6 one says its family.
+  if (address.find(':') != std::string::npos && ParseIp6(address).has_value()) {
+    line += ",\"family\":\"inet6\"";
+  }
+  line += ",\"mac\":" + (resolved ? JsonString(mac) : "null") +
+          ",\"vendor\":" + JsonString(vendor) +
+          ",\"kind\":" + (resolved ? JsonString(KindText(kind)) : "null");
   if (resolved) {
     line += ",\"state\":";
-    line += result.source == Source::kUnknown
+    line += result.router ? JsonString("router")
+            : result.source == Source::kUnknown
                 ? "null"
                 : JsonString(SourceText(result.source));
     if (!result.conflicts.empty()) {
@@ -815,6 +940,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   std::atomic<bool> stop{false};
   ResolveOptions resolve = options.resolve;
   resolve.stop = &stop;
+  resolve.inet6 = true;
   // The slice being resolved: its texts, and the answers not yet written.
   std::vector<std::string> slice;
   std::vector<std::optional<QueryResult>> results;
@@ -845,6 +971,11 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     }
   };
 
+  if (options.verbose) {
+    for (const std::string& note : options.notes) {
+      std::fprintf(err, "norvane-cli: %s\n", note.c_str());
+    }
+  }
   const auto emit = [&](std::size_t i, const QueryResult& result,
                         const HostName& name) {
     const std::string& address = slice[i];
@@ -871,7 +1002,9 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     results[i] = result;
     ++done;
     if (!result.mac.empty()) ++found;
-    if (lookups && !result.mac.empty() && !unwritable) {
+    // Names are looked up for IPv4 hosts.
+    if (lookups && !result.mac.empty() && !unwritable &&
+        slice[i].find(':') == std::string::npos) {
       lookups->Look(i, platform.parse(DecodeSystemText(slice[i])));
     } else {
       host_names[i] = HostName();

@@ -73,6 +73,8 @@ struct Options {
   bool names = false;       // -n: each resolved host's name too
   bool help = false;
   bool version = false;
+  // What -v says of how the targets were found, before the scan.
+  std::vector<std::string> notes;
   ResolveOptions resolve;
   // --watch: scan, then report what changes until interrupted.
   bool watch = false;
@@ -93,6 +95,12 @@ inline constexpr std::size_t kSlice = 65536;
 
 // Where -l and -I find the machine's interfaces.
 using InterfaceSource = std::vector<LocalInterface> (*)();
+// How -l has IPv6 neighbours answer (EchoAllNodes); none: the cache alone.
+using AllNodesEcho = std::vector<std::pair<std::int32_t, IpAddress>> (*)(
+    const std::vector<std::int32_t>& ifindexes, std::chrono::milliseconds wait,
+    std::string& why);
+// How long -l waits for the answers to its echo.
+inline constexpr std::chrono::milliseconds kEchoWait{500};
 
 // The most addresses --track lets a watch follow.
 inline constexpr std::size_t kMostTracked = 1 << 20;
@@ -104,7 +112,8 @@ inline constexpr std::size_t kMostTracked = 1 << 20;
 std::variant<Options, std::string> ParseArguments(
     const std::vector<std::string>& arguments, std::FILE* input,
     InterfaceSource interfaces = LocalInterfaces,
-    const AddressPlatform& platform = SystemPlatform());
+    const AddressPlatform& platform = SystemPlatform(),
+    AllNodesEcho echo = nullptr);
 
 // Text with control characters and backslashes written as escapes (\t, \n,
 // \r, \\, \xHH), bytes that are not UTF-8 as \xHH, and the C1 controls,

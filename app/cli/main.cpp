@@ -50,6 +50,9 @@ constexpr char kUsage[] =
     "198.51.100.10-198.51.100.20), each address read as a single one is\n"
     "(198.51.100.010 is .8). An address with text after it, or any other\n"
     "text, is queried as it is and fails.\n"
+    "ADDRESS may be IPv6 too, printed in its canonical form: a link-local one\n"
+    "with its interface (fe80::1%eth0, or -I), a block of up to 256\n"
+    "(2001:db8::/120); they are resolved by the kernel in the same run.\n"
     "The addresses are resolved at once: unanswered ones wait together, not\n"
     "one after another, until the kernel's second probe could be answered\n"
     "(about 1.3 s); a single address waits the kernel's whole resolution "
@@ -59,7 +62,10 @@ constexpr char kUsage[] =
     "neighbour entry; a single address still asks the kernel, cache first.\n"
     "\n"
     "  -l, --local        scan every IPv4 network directly attached to an\n"
-    "                     interface that is up and does ARP\n"
+    "                     interface that is up and does ARP, then the IPv6\n"
+    "                     neighbours the kernel knows there and those that\n"
+    "                     answer an ICMPv6 echo to ff02::1 (where a ping\n"
+    "                     socket or CAP_NET_RAW allows one)\n"
     "  -I, --interface IFACE  only the network of IFACE for -l, and only the\n"
     "                     addresses reached through IFACE\n"
     "  -f, --file FILE    read addresses from FILE ('-' for standard input),\n"
@@ -72,7 +78,8 @@ constexpr char kUsage[] =
     "group),\n"
     "                     and the neighbour state the answer came from (reply\n"
     "                     for a frame of the run's own) or the reason it\n"
-    "                     failed; conflicts lists other answerers\n"
+    "                     failed; conflicts lists other answerers; IPv6 lines\n"
+    "                     add family (inet6), a router's the state router\n"
     "      --csv          comma-separated values with a header line; the last\n"
     "                     column, mark, as the text form's last: disagreeing\n"
     "                     answers (\"conflict MAC...\", \"frame from MAC\")\n"
@@ -151,7 +158,13 @@ int main(int argc, char** argv) {
 #endif
 
   const auto parsed = norvane::cli::ParseArguments(
-      std::vector<std::string>(argv + 1, argv + argc), stdin);
+      std::vector<std::string>(argv + 1, argv + argc), stdin,
+      norvane::LocalInterfaces, norvane::SystemPlatform(),
+#ifdef _WIN32
+      nullptr);
+#else
+      norvane::EchoAllNodes);
+#endif
   if (const auto* error = std::get_if<std::string>(&parsed)) {
     std::fprintf(stderr,
                  "norvane-cli: %s\n"

@@ -71,8 +71,9 @@ TEST(Query, FormattingAndFailureRules) {
 }
 
 TEST(Pool, BoundedPacedAndEachOnce) {
-  std::vector<std::uint32_t> addresses(40);
-  std::iota(addresses.begin(), addresses.end(), 0u);
+  std::vector<std::uint32_t> ids(40);
+  std::iota(ids.begin(), ids.end(), 0u);
+  const std::vector<IpAddress> addresses(ids.begin(), ids.end());
   std::atomic<int> running{0}, most{0}, in_done{0};
   std::vector<int> answered(addresses.size());
   ResolveOptions options;
@@ -80,7 +81,7 @@ TEST(Pool, BoundedPacedAndEachOnce) {
   const auto start = std::chrono::steady_clock::now();
   RunPooled(
       addresses, options,
-      [&](std::uint32_t address) {
+      [&](const IpAddress& address) {
         const int now = ++running;
         for (int seen = most;
              now > seen && !most.compare_exchange_weak(seen, now);) {
@@ -88,7 +89,7 @@ TEST(Pool, BoundedPacedAndEachOnce) {
         std::this_thread::sleep_for(20ms);
         --running;
         Resolution answer;
-        answer.length = address;
+        answer.length = address.inet();
         return answer;
       },
       [&](std::size_t i, const Resolution& answer) {
@@ -108,20 +109,21 @@ TEST(Pool, BoundedPacedAndEachOnce) {
 // started at rate a second; each address is answered once.
 template <typename Resolve>
 int MostAtOnce(std::size_t count, unsigned rate, Resolve resolve) {
-  std::vector<std::uint32_t> addresses(count);
-  std::iota(addresses.begin(), addresses.end(), 0u);
+  std::vector<std::uint32_t> ids(count);
+  std::iota(ids.begin(), ids.end(), 0u);
+  const std::vector<IpAddress> addresses(ids.begin(), ids.end());
   std::atomic<int> running{0}, most{0};
   std::vector<int> answered(count);
   ResolveOptions options;
   options.rate = rate;
   RunPooled(
       addresses, options,
-      [&](std::uint32_t address) {
+      [&](const IpAddress& address) {
         const int now = ++running;
         for (int seen = most;
              now > seen && !most.compare_exchange_weak(seen, now);) {
         }
-        resolve(address, running);
+        resolve(address.inet(), running);
         --running;
         return Resolution{};
       },

@@ -209,7 +209,8 @@ TEST(Packet, LedgerPaceRoomAndLateAnswers) {
 // asked for.
 class RoutesOnly : public Kernel {
  public:
-  std::optional<netlink::Route> GetRoute(std::uint32_t to, unsigned) override {
+  std::optional<netlink::Route> GetRoute(const IpAddress& to,
+                                         unsigned) override {
     if (to == Host(1)) return netlink::Route{RTN_LOCAL, 2, false, 0};
     if (to == Host(2)) return netlink::Route{RTN_UNICAST, 2, true, Host(9)};
     return netlink::Route{RTN_UNICAST, 2, false, 0};
@@ -218,13 +219,13 @@ class RoutesOnly : public Kernel {
     return netlink::Link{
         static_cast<std::int32_t>(index), IFF_UP, "eth", {2, 0, 0, 0, 0, 1}};
   }
-  std::optional<netlink::Neighbour> GetNeighbour(std::uint32_t,
+  std::optional<netlink::Neighbour> GetNeighbour(const IpAddress&,
                                                  std::int32_t) override {
     ADD_FAILURE() << "the cache answered";
     return std::nullopt;
   }
   bool Subscribe() override { return true; }
-  Probing Probe(std::uint32_t, std::int32_t) override {
+  Probing Probe(const IpAddress&, std::int32_t) override {
     ADD_FAILURE() << "the kernel was asked";
     return Probing::kFailed;
   }
@@ -250,7 +251,7 @@ class RoutesOnly : public Kernel {
 class FakeProber : public Prober {
  public:
   Time NextAsk() override { return {}; }
-  Reason Ask(std::uint32_t address, std::int32_t ifindex) override {
+  Reason Ask(const IpAddress& address, std::int32_t ifindex) override {
     EXPECT_EQ(ifindex, 2);
     if (address == RoutesOnly::Host(4)) return Reason::kBadAnswer;
     asked.push_back(address);
@@ -261,7 +262,7 @@ class FakeProber : public Prober {
       std::this_thread::sleep_until(deadline);
       return Arrival::kDeadline;
     }
-    for (const std::uint32_t address : std::exchange(asked, {})) {
+    for (const IpAddress& address : std::exchange(asked, {})) {
       Resolution answer;
       answer.reason = Reason::kNoReply;
       if (address == RoutesOnly::Host(3)) {
@@ -272,14 +273,14 @@ class FakeProber : public Prober {
     }
     return Arrival::kEvents;
   }
-  std::vector<std::uint32_t> asked;
+  std::vector<IpAddress> asked;
   int ended = 0;
 };
 
 TEST(Packet, ResolverAsksTheProberWhatTheRoutesLeaveOpen) {
   RoutesOnly kernel;
   FakeProber prober;
-  const std::vector<std::uint32_t> addresses = {
+  const std::vector<IpAddress> addresses = {
       RoutesOnly::Host(3), RoutesOnly::Host(1), RoutesOnly::Host(2),
       RoutesOnly::Host(4), RoutesOnly::Host(5), RoutesOnly::Host(3)};
   std::map<std::size_t, Resolution> answers;

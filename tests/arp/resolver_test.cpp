@@ -14,6 +14,7 @@
 #include <thread>
 #include <tuple>
 
+#include "ip6_text.h"
 #include "neighbour_events.h"
 #include "read_file.h"
 #include "resolver.h"
@@ -33,6 +34,10 @@ constexpr std::uint32_t kPort = 0x4906;  // the recording socket's port id
 std::vector<std::uint8_t> Recorded(const std::string& name) {
   const std::string bytes = test::ReadFile(NORVANE_NETLINK_CORPUS "/" + name);
   return {bytes.begin(), bytes.end()};
+}
+
+IpAddress V6(const char* text, std::uint32_t scope = 0) {
+  return IpAddress::Inet6(ParseIp6(text)->bytes, scope);
 }
 
 TEST(Netlink, RouteAndLinkReplies) {
@@ -76,6 +81,46 @@ TEST(Netlink, RouteAndLinkReplies) {
   for (const auto& [other, refusal] : links) {
     EXPECT_EQ(RefuseLink(other), refusal);
   }
+}
+
+// Recorded in a namespace: nv0 (index 3) holds 2001:db8::a/64, reaches
+// 2001:db8:1::/64 through 2001:db8::1 and 2001:db8:2::/64 through fe80::1;
+// the router 2001:db8::1 is reachable, fe80::2 stale.
+TEST(Netlink, Inet6RoutesAndNeighbours) {
+  const struct {
+    const char* file;
+    std::uint32_t seq;
+    Reason refusal;
+    IpAddress gateway = {};
+  } routes[] = {
+      {"route6-onlink", 11, Reason::kNone},
+      {"route6-gateway", 12, Reason::kOffLink, V6("2001:db8::1")},
+      {"route6-linklocal-gateway", 13, Reason::kOffLink, V6("fe80::1", 3)},
+      {"route6-linklocal", 14, Reason::kNone},
+  };
+  for (const auto& c : routes) {
+    SCOPED_TRACE(c.file);
+    const auto route = ParseRouteReply(Recorded(c.file), c.seq, kPort);
+    ASSERT_TRUE(route);
+    EXPECT_EQ(route->oif, 3u);
+    EXPECT_EQ(RefuseRoute(*route), c.refusal);
+    EXPECT_EQ(route->gateway, c.gateway);
+  }
+  const auto router = ParseNeighbourReply(Recorded("neigh6-router"), 15, kPort);
+  ASSERT_TRUE(router);
+  EXPECT_TRUE(router->router);
+  EXPECT_EQ(router->address, (LinkAddress{0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFE}));
+  EXPECT_EQ(Judge(*router, V6("2001:db8::1"), 3), Verdict::kResolved);
+  EXPECT_EQ(Judge(*router, Host(2), 3), Verdict::kPending);
+  const auto local =
+      ParseNeighbourReply(Recorded("neigh6-linklocal"), 16, kPort);
+  ASSERT_TRUE(local);
+  EXPECT_FALSE(local->router);
+  EXPECT_EQ(local->state, NUD_STALE);
+  // A link-local entry is its link's: the same address elsewhere is another.
+  EXPECT_EQ(Judge(*local, V6("fe80::2", 3), 3), Verdict::kResolved);
+  EXPECT_EQ(Judge(*local, V6("fe80::2", 2), 3), Verdict::kPending);
+  EXPECT_EQ(Judge(*local, V6("fe80::2"), 3), Verdict::kPending);
 }
 
 // The recorded reply for host A, and as an event in each state.
@@ -176,26 +221,26 @@ constexpr std::int32_t kEth = 2, kNoArpLink = 3;
 // route of type 0: none). The kernel holds each probed address's entry until
 // its event, or its resolution time after the probe.
 struct FakeKernel : Kernel {
-  std::map<std::uint32_t, Route> routes;
-  std::map<std::uint32_t, Neighbour> cache;
+  std::map<IpAddress, Route> routes;
+  std::map<IpAddress, Neighbour> cache;
   // The event each probed address brings; none for a silent one.
-  std::map<std::uint32_t, Neighbour> replies;
-  std::map<std::uint32_t, Clock::duration> reply_after;  // else at once
+  std::map<IpAddress, Neighbour> replies;
+  std::map<IpAddress, Clock::duration> reply_after;  // else at once
   // When set, a silent address's entry fails this long after its probe.
   std::optional<Clock::duration> fail_after;
   // Probes refused (the table full) for each address before one is taken.
-  std::map<std::uint32_t, int> refusals;
+  std::map<IpAddress, int> refusals;
   // From this address's event on, events are lost, as to an overrun buffer.
   std::uint32_t lost = 0;
   std::size_t limit = 256;
   std::chrono::milliseconds resolution_time = 100ms, retrans_time = 40ms;
-  std::vector<std::pair<std::uint32_t, Clock::time_point>> probes;
+  std::vector<std::pair<IpAddress, Clock::time_point>> probes;
   std::size_t refused = 0, most_held = 0;
   std::vector<std::pair<Clock::time_point, Neighbour>> pending;  // by time
-  std::map<std::uint32_t, Clock::time_point> held;  // entry, its end
+  std::map<IpAddress, Clock::time_point> held;  // entry, its end
   bool subscribed = false;
 
-  std::optional<Route> GetRoute(std::uint32_t destination,
+  std::optional<Route> GetRoute(const IpAddress& destination,
                                 unsigned flags) override {
     Route route{RTN_UNICAST, kEth, false};
     if (routes.contains(destination)) route = routes[destination];
@@ -209,14 +254,14 @@ struct FakeKernel : Kernel {
     return Link{static_cast<std::int32_t>(index),
                 index == kEth ? IFF_UP : IFF_NOARP, "eth", kMac};
   }
-  std::optional<Neighbour> GetNeighbour(std::uint32_t destination,
+  std::optional<Neighbour> GetNeighbour(const IpAddress& destination,
                                         std::int32_t) override {
     EXPECT_TRUE(subscribed) << "looked at the cache before subscribing";
     if (!cache.contains(destination)) return std::nullopt;
     return cache[destination];
   }
   bool Subscribe() override { return subscribed = true; }
-  Probing Probe(std::uint32_t destination, std::int32_t ifindex) override {
+  Probing Probe(const IpAddress& destination, std::int32_t ifindex) override {
     EXPECT_EQ(ifindex, kEth);
     const auto now = Clock::now();
     if (refusals[destination] > 0) {
@@ -309,7 +354,7 @@ TEST(Resolver, EachAddressTakesItsWay) {
       {Host(11), Reason::kNoReply, Source::kUnknown, true},  // joins the wait
       {Host(14), Reason::kNone, Source::kReachable, true},
   };
-  std::vector<std::uint32_t> addresses;
+  std::vector<IpAddress> addresses;
   for (const auto& c : cases) addresses.push_back(c.address);
   std::vector<Resolution> answers(addresses.size());
   std::vector<Clock::duration> times(addresses.size());
@@ -343,6 +388,62 @@ TEST(Resolver, EachAddressTakesItsWay) {
   EXPECT_GE(times[9], 290ms);
 }
 
+Neighbour Entry6(const IpAddress& address, std::uint16_t state,
+                 bool router = false) {
+  Neighbour entry{false, kEth, state, address, kMac};
+  entry.router = router;
+  return entry;
+}
+
+// IPv6 addresses in the same run as IPv4 ones, each refused before the
+// kernel is asked or answered by the route, the cache or its own event; a
+// router says so.
+TEST(Resolver, Inet6TakesTheSameWay) {
+  FakeKernel kernel;
+  kernel.cache[V6("2001:db8::1")] =
+      Entry6(V6("2001:db8::1"), NUD_REACHABLE, true);
+  kernel.replies[V6("2001:db8::2")] = Entry6(V6("2001:db8::2"), NUD_REACHABLE);
+  kernel.replies[V6("fe80::2", kEth)] =
+      Entry6(V6("fe80::2", kEth), NUD_REACHABLE, true);
+  kernel.routes[V6("2001:db8:1::5")] = {RTN_UNICAST, kEth, true,
+                                        V6("fe80::1", kEth)};
+  kernel.replies[Host(9)] = Entry(9, NUD_REACHABLE);
+  const struct {
+    IpAddress address;
+    Reason reason;  // kNone: resolved, to kMac
+    bool probed = false;
+    bool router = false;
+  } cases[] = {
+      {V6("::"), Reason::kNotUnicast},
+      {V6("::1"), Reason::kNotUnicast},
+      {V6("ff02::1"), Reason::kNotUnicast},
+      {V6("::ffff:198.51.100.2"), Reason::kNotUnicast},
+      {V6("fe80::9"), Reason::kNoRoute},  // no link named
+      {V6("2001:db8::1"), Reason::kNone, false, true},
+      {V6("2001:db8::2"), Reason::kNone, true},
+      {V6("fe80::2", kEth), Reason::kNone, true, true},
+      {V6("2001:db8::3"), Reason::kNoReply, true},
+      {V6("2001:db8:1::5"), Reason::kOffLink},
+      {Host(9), Reason::kNone, true},
+  };
+  std::vector<IpAddress> addresses;
+  for (const auto& c : cases) addresses.push_back(c.address);
+  std::vector<Resolution> answers(addresses.size());
+  Resolve(kernel, addresses, {},
+          [&](std::size_t i, const Resolution& r) { answers[i] = r; });
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(testing::Message() << "case " << i);
+    EXPECT_EQ(answers[i].reason, c.reason);
+    EXPECT_EQ(answers[i].resolved, c.reason == Reason::kNone);
+    EXPECT_EQ(answers[i].router, c.router);
+    EXPECT_EQ(std::ranges::count(kernel.probes, c.address,
+                                 [](const auto& probe) { return probe.first; }),
+              c.probed ? 1 : 0);
+  }
+  EXPECT_EQ(answers[9].gateway, V6("fe80::1", kEth));
+}
+
 // The C library's inet_addr behind the locale's encoding.
 TEST(Resolver, ParsesAsInetAddr) {
   const auto parse = SystemPlatform().parse;
@@ -356,7 +457,7 @@ TEST(Resolver, ParsesAsInetAddr) {
 TEST(Resolver, PacedBoundedAndStopped) {
   FakeKernel kernel;
   kernel.limit = 3;
-  std::vector<std::uint32_t> addresses;
+  std::vector<IpAddress> addresses;
   for (std::uint32_t x = 1; x <= 12; ++x) addresses.push_back(Host(x));
   ResolveOptions options;
   options.rate = 200;
@@ -401,7 +502,7 @@ TEST(Resolver, EntriesCountUntilTheKernelIsDone) {
     FakeKernel kernel;
     kernel.limit = 3;
     if (events) kernel.fail_after = 60ms;
-    std::vector<std::uint32_t> addresses;
+    std::vector<IpAddress> addresses;
     for (std::uint32_t x = 1; x <= 9; ++x) addresses.push_back(Host(x));
     ResolveOptions options;
     options.timeout = 10ms;
@@ -429,7 +530,7 @@ TEST(Resolver, RefusedProbesAreTriedAgain) {
   kernel.replies[Host(2)] = Entry(2, NUD_REACHABLE);
   kernel.refusals[Host(3)] = 1'000'000;
   kernel.replies[Host(4)] = Entry(4, NUD_REACHABLE);
-  const std::vector<std::uint32_t> addresses = {Host(2), Host(3), Host(4)};
+  const std::vector<IpAddress> addresses = {Host(2), Host(3), Host(4)};
   ResolveOptions options;
   options.timeout = 20ms;
   std::vector<Resolution> answers(addresses.size());
@@ -448,7 +549,7 @@ TEST(Resolver, RefusedProbesAreTriedAgain) {
 // sets either.
 TEST(Resolver, DeadlinesOfScansAndSingleAddresses) {
   const struct {
-    std::vector<std::uint32_t> addresses;
+    std::vector<IpAddress> addresses;
     std::chrono::milliseconds timeout;
     bool resolved;
   } cases[] = {
@@ -491,8 +592,8 @@ TEST(Resolver, StaleEntriesConfirmedWhenAsked) {
     options.rate = 100;
     std::vector<std::size_t> order;
     std::vector<std::size_t> probes_before;
-    Resolve(kernel, std::vector<std::uint32_t>{Host(2), Host(3), Host(4)},
-            options, [&](std::size_t i, const Resolution& r) {
+    Resolve(kernel, std::vector<IpAddress>{Host(2), Host(3), Host(4)}, options,
+            [&](std::size_t i, const Resolution& r) {
               EXPECT_TRUE(r.resolved);
               order.push_back(i);
               probes_before.push_back(kernel.probes.size());

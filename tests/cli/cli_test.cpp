@@ -29,6 +29,10 @@ std::tuple<int, std::string, std::string> RunScan(
 }
 
 TEST(Cli, ArgumentsBecomeTargets) {
+  std::string inet6_blocks;
+  for (std::size_t i = 0; i <= kMostEntries / 256; ++i) {
+    inet6_blocks += "2001:db8::/120\n";
+  }
   const struct {
     Strings arguments;
     Strings targets;  // empty: a usage error
@@ -58,6 +62,18 @@ TEST(Cli, ArgumentsBecomeTargets) {
        "\xEF\xBB\xBF"
        "198.51.100.1\r198.51.100.2\r\n\r\n198.51.100.3\r"
        "198.51.100.4"},
+      // IPv6 in its canonical form, a link-local address with its link
+      // (-I's when it names none); a block of up to 256 addresses.
+      {{"2001:DB8:0::0:1", "fe80::1%2", "-I", "eth0", "FE80::7",
+        "2001:db8::ff:1%eth1", "2001:db8::fe/127"},
+       {"2001:db8::1", "fe80::1%2", "fe80::7%eth0", "2001:db8::ff:1",
+        "2001:db8::fe", "2001:db8::ff"}},
+      {{"1::2::3", "2001:db8::/x"}, {"1::2::3", "2001:db8::/x"}},
+      {{"fe80::1"}, {}},         // which link?
+      {{"2001:db8::/119"}, {}},  // cannot be swept
+      {{"2001:db8::/129"}, {}},
+      // Blocks of 256 that add up to more than a run holds.
+      {{"-f", "-"}, {}, inet6_blocks},
       {{"198.51.100.20-10"}, {}},
       {{"198.51.100.0/33"}, {}},
       {{"10.0.0.0-10.1.0.0"}, {}},  // larger than a /16
@@ -108,11 +124,15 @@ TEST(Cli, ArgumentsBecomeTargets) {
 // allowed.
 std::vector<LocalInterface> FakeInterfaces() {
   return {
-      {"lo", false, {{0x7F000001, 8}}},
-      {"eth0", true, {{0xC6336401, 24}, {0xCB007141, 26}, {0xC6336407, 24}}},
-      {"dummy0", false, {{0xC0000201, 24}}},
-      {"wan0", true, {{0x0A000001, 8}}},
-      {"up0", true, {}},
+      {"lo", false, {{0x7F000001, 8}}, {}, 1},
+      {"eth0",
+       true,
+       {{0xC6336401, 24}, {0xCB007141, 26}, {0xC6336407, 24}},
+       {},
+       2},
+      {"dummy0", false, {{0xC0000201, 24}}, {}, 3},
+      {"wan0", true, {{0x0A000001, 8}}, {}, 4},
+      {"up0", true, {}, {}, 5},
   };
 }
 
@@ -173,7 +193,7 @@ const AddressPlatform kFake{
       if (text == u"198.51.100.2") return kLive;
       return text == u"198.51.100.9" ? 0x096433C6 : kMalformedAddress;
     },
-    [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
+    [](std::span<const IpAddress> addresses, const ResolveOptions&,
        const ResolveDone& done) {
       for (std::size_t i = addresses.size(); i-- > 0;) {
         done(i, addresses[i] == kLive
@@ -361,10 +381,10 @@ const AddressPlatform kKindsFake{
                  ? static_cast<std::uint32_t>(n) << 24 | 0x6433C6
                  : kMalformedAddress;
     },
-    [](std::span<const std::uint32_t> addresses, const ResolveOptions&,
+    [](std::span<const IpAddress> addresses, const ResolveOptions&,
        const ResolveDone& done) {
       for (std::size_t i = 0; i < addresses.size(); ++i) {
-        const std::size_t n = addresses[i] >> 24;
+        const std::size_t n = addresses[i].inet() >> 24;
         done(i, n >= 1 && n <= std::size(kKinds)
                     ? Resolution{.resolved = true,
                                  .buffer = kKinds[n - 1],
@@ -531,7 +551,7 @@ TEST(Cli, DisagreeingRepliesAreMarked) {
   static constexpr HardwareBuffer kSecond{0x02, 0, 0, 0, 0, 0x02};
   static constexpr HardwareBuffer kThird{0x02, 0, 0, 0, 0, 0x03};
   const AddressPlatform wire{
-      kFake.parse, [](std::span<const std::uint32_t> addresses,
+      kFake.parse, [](std::span<const IpAddress> addresses,
                       const ResolveOptions&, const ResolveDone& done) {
         for (std::size_t i = 0; i < addresses.size(); ++i) {
           Resolution answer{.resolved = true,

@@ -51,7 +51,7 @@ struct FakeWatch : WatchSystem {
   std::atomic<bool> stop{false};
 
   static inline FakeWatch* current = nullptr;
-  static void Resolve(std::span<const std::uint32_t> addresses,
+  static void Resolve(std::span<const IpAddress> addresses,
                       const ResolveOptions& options, const ResolveDone& done) {
     FakeWatch& fake = *current;
     const std::size_t scan = fake.started.size();
@@ -62,8 +62,8 @@ struct FakeWatch : WatchSystem {
       answer.reason = options.stop->load() ? Reason::kSystem : Reason::kNoReply;
       const auto& answers = fake.scans[scan];
       if (!options.stop->load() && ++fake.asked &&
-          answers.contains(addresses[i])) {
-        const std::string& mac = answers.at(addresses[i]);
+          answers.contains(addresses[i].inet())) {
+        const std::string& mac = answers.at(addresses[i].inet());
         for (std::size_t b = 0; b < 6; ++b) {
           answer.buffer[b] = static_cast<std::uint8_t>(
               std::stoi(mac.substr(b * 3, 2), nullptr, 16));

@@ -14,12 +14,13 @@ namespace norvane {
 using ResolveOne = bool (*)(std::uint32_t address, HardwareBuffer& buffer,
                             std::uint32_t& length);
 template <ResolveOne resolve>
-void ResolveEach(std::span<const std::uint32_t> addresses,
-                 const ResolveOptions&, const ResolveDone& done) {
+void ResolveEach(std::span<const IpAddress> addresses, const ResolveOptions&,
+                 const ResolveDone& done) {
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     Resolution answer;
     answer.length = static_cast<std::uint32_t>(answer.buffer.size());
-    answer.resolved = resolve(addresses[i], answer.buffer, answer.length);
+    answer.resolved =
+        resolve(addresses[i].inet(), answer.buffer, answer.length);
     done(i, answer);
   }
 }
