@@ -76,8 +76,17 @@ class VendorTable {
   std::u16string Find(std::u16string_view mac) const;
 
  private:
+  // The file's bytes; a large table's have pages of their own (Allocate).
+  struct Release {
+    std::size_t mapped;  // the bytes mapped, 0 when they came from new[]
+    void operator()(char* bytes) const;
+  };
+  using Bytes = std::unique_ptr<char[], Release>;
+  // Room for size bytes, not cleared.
+  static Bytes Allocate(std::size_t size);
+
   explicit VendorTable(std::string_view bytes);
-  VendorTable(std::unique_ptr<char[]> bytes, std::size_t size);
+  VendorTable(Bytes bytes, std::size_t size);
 
   static constexpr std::uint32_t kNowhere = UINT32_MAX;
   static constexpr std::size_t kMarkEvery = 64;
@@ -100,7 +109,7 @@ class VendorTable {
   // most is key, or kNowhere when none is.
   std::uint32_t Lookup(std::u16string_view key, std::size_t columns) const;
 
-  std::unique_ptr<char[]> bytes_;  // the file, always ended by CR LF
+  Bytes bytes_;  // the file, always ended by CR LF
   std::uint32_t bytes_size_ = 0;
   [[maybe_unused]] bool ansi_ =
       false;  // decoded through the ANSI code page (Windows)
