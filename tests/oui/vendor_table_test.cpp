@@ -121,6 +121,12 @@ TEST_F(TableDir, LinesAndAnswersAreThoseOfThePlainScan) {
       // Invalid bytes and NUL before the name, one character each.
       {"AA-BB-CC" + std::string("  \xFF\xFE\0", 5) + std::string(11, ' ') +
        "Bad \xC3(x)\r\n00-0C-29  \xE2\x82            Next\r\n"},
+      // A CR LF across the reader's 64-byte steps (CR at 63, LF at 64), a
+      // lone CR at the end of the next step and one at the very end.
+      {"00-0C-29                " + std::string(39, 'a') + "\r\n" +
+           "AA-BB-CC                " + std::string(38, 'b') + "\rc\r\n" +
+           "00-0C-2A                Last\r",
+       u"AA-BB-CC", std::u16string(38, u'b') + u"\rc"},
       // No CR LF at all.
       {std::string(kMaxLineBytes, 'x')},
       {sorted},
