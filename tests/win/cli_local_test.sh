@@ -2,7 +2,8 @@
 # norvane-cli.exe -l under Wine, in a private network namespace: the networks
 # of the adapters that are up, from GetAdaptersAddresses, adapter by adapter,
 # without network and broadcast addresses; loopback's and a down link's left
-# out. cli_local_test.sh WINE_RUN NORVANE_CLI_EXE. 77 means skipped.
+# out; and an IPv6 target refused with its reason. cli_local_test.sh WINE_RUN
+# NORVANE_CLI_EXE. 77 means skipped.
 set -euo pipefail
 if [ -z "${NORVANE_IN_NETNS:-}" ]; then
   unshare -n -m true 2>/dev/null || { echo "cli_local_test: no network namespace; skipping" >&2; exit 77; }
@@ -32,3 +33,14 @@ if [ "$got" != "$want" ]; then
   exit 1
 fi
 echo "PASS: $got"
+
+# IPv6 targets are read but not resolved here: the run says why and fails.
+set +e
+out=$("$wine_run" "$cli" -v 2001:db8::1 2>&1)
+status=$?
+set -e
+if [ "$status" != 1 ] || ! grep -q "IPv6 addresses are not supported on this system" <<<"$out"; then
+  echo "FAIL: norvane-cli.exe -v 2001:db8::1 ended $status with '$out'" >&2
+  exit 1
+fi
+echo "PASS: $(grep -m1 IPv6 <<<"$out")"
