@@ -120,8 +120,8 @@ long HostAPackets() {
 // The whole /24 at once, as nobody: the machine's own, the live, slow and
 // cached addresses answered, one datagram to each live host. Asked one after
 // another, the silent addresses would take the kernel's resolution time each
-// (12 minutes); at once, they take it once (3 s): 30 s tells them apart on
-// the busiest machine.
+// (12 minutes); at once, they take it once (3 s): two minutes, forty times
+// that, still tells them apart on the busiest machine.
 TEST_F(Lab, CliScansABlockAtOnce) {
   const long packets = HostAPackets();
   const auto start = std::chrono::steady_clock::now();
@@ -134,7 +134,7 @@ TEST_F(Lab, CliScansABlockAtOnce) {
             "198.51.100.5\t00-0C-29-00-00-05\tTest Vendor\n"
             "198.51.100.8\t02-AA-BB-CC-DD-02\t(locally administered)\n"
             "status 0\n");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 120s);
   EXPECT_EQ(HostAPackets() - packets, 3);
 }
 
