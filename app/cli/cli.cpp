@@ -17,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "ip6_text.h"
@@ -597,6 +598,8 @@ std::string ReadOptions(const std::vector<std::string>& arguments,
       options.names = true;
     } else if (name == "--watch") {
       options.watch = true;
+    } else if (name == "--by-device") {
+      options.by_device = true;
     } else if (name == "--every") {
       if (!take_value()) return "option '--every' needs a number of seconds";
       char* end = nullptr;
@@ -666,8 +669,9 @@ std::string ReadOptions(const std::vector<std::string>& arguments,
   return {};
 }
 
-// What --watch needs and refuses; the message, or empty.
-std::string CheckWatch(const Command& command) {
+// What --watch needs and refuses, and what --by-device refuses; the
+// message, or empty.
+std::string CheckCombinations(const Command& command) {
   const Options& options = command.options;
   const auto& watch_options = command.watch_options;
   if (!options.watch && !watch_options.empty()) {
@@ -681,6 +685,11 @@ std::string CheckWatch(const Command& command) {
     if (options.vendor) return "--watch and --vendor do not go together";
     if (options.names) return "--watch and -n do not go together";
     if (options.found_only) return "--watch and --found do not go together";
+    if (options.by_device) return "--watch and --by-device do not go together";
+  }
+  // Hardware addresses looked up are devices already.
+  if (options.vendor && options.by_device) {
+    return "--vendor and --by-device do not go together";
   }
   return {};
 }
@@ -795,7 +804,7 @@ std::variant<Options, std::string> ParseArguments(
   std::string error = ReadOptions(arguments, command);
   const Options& options = command.options;
   if (error.empty() && (options.help || options.version)) return options;
-  if (error.empty()) error = CheckWatch(command);
+  if (error.empty()) error = CheckCombinations(command);
   if (error.empty()) {
     error = AddSources(command, input, interfaces, platform, echo);
   }
@@ -804,6 +813,46 @@ std::variant<Options, std::string> ParseArguments(
 }
 
 namespace {
+
+// The JSON fields an address brings to an object: the address, and the
+// family of an IPv6 one (IPv4 objects are as they always were).
+std::string JsonAddressFields(const std::string& address) {
+  std::string fields =
+      "\"address\":" + JsonString(ToUtf8(DecodeSystemText(address)));
+  if (address.find(':') != std::string::npos && ParseIp6(address).has_value()) {
+    fields += ",\"family\":\"inet6\"";
+  }
+  return fields;
+}
+
+// The JSON fields of a resolved address's answer: where it came from, and
+// what disagreed with it.
+std::string JsonAnswerFields(const QueryResult& result) {
+  std::string fields = ",\"state\":";
+  fields += result.router ? JsonString("router")
+            : result.source == Source::kUnknown
+                ? "null"
+                : JsonString(SourceText(result.source));
+  if (!result.conflicts.empty()) {
+    fields += ",\"conflicts\":[";
+    for (std::size_t c = 0; c < result.conflicts.size(); ++c) {
+      fields += (c ? "," : "") + JsonString(ToUtf8(result.conflicts[c]));
+    }
+    fields += ']';
+  }
+  if (!result.frame_source.empty()) {
+    fields += ",\"frame_source\":" + JsonString(ToUtf8(result.frame_source));
+  }
+  return fields;
+}
+
+// -n's JSON fields, null when no name was found.
+std::string JsonNameFields(const HostName& name) {
+  const bool named = !name.text.empty();
+  return ",\"name\":" + (named ? JsonString(name.text) : "null") +
+         ",\"name_source\":" +
+         (named ? JsonString(NameSourceText(name.source)) : "null");
+}
 
 // One answer's line in the form options ask for, its name column with -n.
 std::string FormatLine(const Options& options, const std::string& address,
@@ -825,48 +874,106 @@ std::string FormatLine(const Options& options, const std::string& address,
       if (!mark.empty()) line += '\t' + mark;
       return line + '\n';
     case Format::kCsv:
-      line = CsvField(Escape(address)) + ',' + CsvField(mac) + ',' +
-             CsvField(Escape(vendor)) + ',' + (resolved ? KindText(kind) : "");
+      // Grouped by device, the columns start with the hardware address.
+      line = options.by_device
+                 ? CsvField(mac) + ',' + CsvField(Escape(address))
+                 : CsvField(Escape(address)) + ',' + CsvField(mac);
+      line += ',' + CsvField(Escape(vendor)) + ',' +
+              (resolved ? KindText(kind) : "");
       if (options.names) line += ',' + CsvField(Escape(name.text));
       return line + ',' + CsvField(mark) + "\r\n";
     case Format::kJson:
       break;
   }
-  line = "{\"address\":" + JsonString(ToUtf8(DecodeSystemText(address)));
-  // IPv4 lines are as they always were; an IPv6 one says its family.
-  if (address.find(':') != std::string::npos && ParseIp6(address).has_value()) {
-    line += ",\"family\":\"inet6\"";
-  }
+  line = '{' + JsonAddressFields(address);
   line += ",\"mac\":" + (resolved ? JsonString(mac) : "null") +
           ",\"vendor\":" + JsonString(vendor) +
           ",\"kind\":" + (resolved ? JsonString(KindText(kind)) : "null");
-  if (resolved) {
-    line += ",\"state\":";
-    line += result.router ? JsonString("router")
-            : result.source == Source::kUnknown
-                ? "null"
-                : JsonString(SourceText(result.source));
-    if (!result.conflicts.empty()) {
-      line += ",\"conflicts\":[";
-      for (std::size_t c = 0; c < result.conflicts.size(); ++c) {
-        line += (c ? "," : "") + JsonString(ToUtf8(result.conflicts[c]));
-      }
-      line += ']';
-    }
-    if (!result.frame_source.empty()) {
-      line += ",\"frame_source\":" + JsonString(ToUtf8(result.frame_source));
-    }
-  } else {
-    line += ",\"reason\":" + JsonString(Why(result));
-  }
-  if (options.names) {
-    const bool named = !name.text.empty();
-    line += ",\"name\":" + (named ? JsonString(name.text) : "null") +
-            ",\"name_source\":" +
-            (named ? JsonString(NameSourceText(name.source)) : "null");
-  }
+  line += resolved ? JsonAnswerFields(result)
+                   : ",\"reason\":" + JsonString(Why(result));
+  if (options.names) line += JsonNameFields(name);
   return line + "}\n";
 }
+
+// The answered addresses of a run grouped by hardware address, for
+// --by-device: the devices in the order of their first addresses, each
+// one's addresses in theirs (the order the answers are taken in). Each
+// address costs its text (in JSON, its object) and no more.
+class Devices {
+ public:
+  explicit Devices(const Options& options) : options_(options) {}
+
+  void Add(const std::string& address, const QueryResult& result,
+           const HostName& name) {
+    const auto [at, added] = index_.try_emplace(result.mac, devices_.size());
+    if (added) devices_.push_back({result.mac, {}, {}, {}});
+    Device& device = devices_[at->second];
+    if (options_.format == Format::kJson) {
+      if (!added) device.addresses += ',';
+      device.addresses += '{' + JsonAddressFields(address) +
+                          JsonAnswerFields(result) +
+                          (options_.names ? JsonNameFields(name) : "") + '}';
+      return;
+    }
+    // A comma inside an address (an interface name may hold one) would
+    // split it in two.
+    std::string text;
+    for (const char c : Escape(address)) {
+      if (c == ',') {
+        text += "\\x2C";
+      } else {
+        text += c;
+      }
+    }
+    if (!added) device.addresses += options_.format == Format::kCsv ? ' ' : ',';
+    device.addresses += text;
+    if (device.name.empty()) device.name = name.text;
+    if (const std::string mark = Mark(result); !mark.empty()) {
+      if (!device.marks.empty()) device.marks += "; ";
+      device.marks += text + ' ' + mark;
+    }
+  }
+
+  std::size_t size() const { return devices_.size(); }
+
+  // The line of the i-th device.
+  std::string Line(std::size_t i) const {
+    const Device& device = devices_[i];
+    const std::string mac = ToUtf8(device.mac);
+    const std::string vendor = ToUtf8(FindVendor(device.mac));
+    const AddressKind kind = KindOf(device.mac, !vendor.empty());
+    std::string line;
+    switch (options_.format) {
+      case Format::kText:
+        line =
+            mac + '\t' + device.addresses + '\t' + VendorColumn(vendor, kind);
+        if (options_.names) line += '\t' + Escape(device.name);
+        if (!device.marks.empty()) line += '\t' + device.marks;
+        return line + '\n';
+      case Format::kCsv:
+        line = CsvField(mac) + ',' + CsvField(device.addresses) + ',' +
+               CsvField(Escape(vendor)) + ',' + KindText(kind);
+        if (options_.names) line += ',' + CsvField(Escape(device.name));
+        return line + ',' + CsvField(device.marks) + "\r\n";
+      case Format::kJson:
+        break;
+    }
+    return "{\"mac\":" + JsonString(mac) + ",\"addresses\":[" +
+           device.addresses + "],\"vendor\":" + JsonString(vendor) +
+           ",\"kind\":" + JsonString(KindText(kind)) + "}\n";
+  }
+
+ private:
+  struct Device {
+    std::u16string mac;
+    std::string addresses;  // joined as the form writes them
+    std::string name;       // text and CSV: the first name found
+    std::string marks;      // text and CSV: each marked address's mark
+  };
+  const Options& options_;
+  std::vector<Device> devices_;
+  std::unordered_map<std::u16string, std::size_t> index_;
+};
 
 // The progress line on standard error: how many are done and found, the
 // pace so far and the time the rest takes at it, at most ten times a second.
@@ -971,6 +1078,7 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     }
   };
 
+  Devices devices(options);
   if (options.verbose) {
     for (const std::string& note : options.notes) {
       std::fprintf(err, "norvane-cli: %s\n", note.c_str());
@@ -983,6 +1091,10 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     failed |= !resolved;
     if (options.verbose) Warn(err, address, result);
     if (unwritable || (options.found_only && !resolved)) return;
+    // A device's line waits for the whole run; a failed address has no
+    // device, and its line goes as it would without grouping.
+    if (options.by_device && resolved)
+      return devices.Add(address, result, name);
     if (shared_terminal) shown.Clear();
     write(FormatLine(options, address, result, name));
   };
@@ -1023,8 +1135,9 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
     });
   }
   if (options.format == Format::kCsv) {
-    write(options.names ? "address,mac,vendor,kind,name,mark\r\n"
-                        : "address,mac,vendor,kind,mark\r\n");
+    write(std::string(options.by_device ? "mac,addresses" : "address,mac") +
+          (options.names ? ",vendor,kind,name,mark\r\n"
+                         : ",vendor,kind,mark\r\n"));
   }
   for (std::uint64_t from = 0; from < total && !unwritable; from += kSlice) {
     slice = options.targets.Texts(from, kSlice);
@@ -1055,6 +1168,9 @@ int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
   }
   lookups.reset();
   shown.Clear();
+  for (std::size_t i = 0; i < devices.size() && !unwritable; ++i) {
+    write(devices.Line(i));
+  }
   if (unwritable || std::fflush(out) != 0 || std::ferror(out)) {
     std::fprintf(
         err, "norvane-cli: cannot write the output: %s\n",

@@ -71,6 +71,7 @@ struct Options {
   bool verbose = false;     // -v: reasons on standard error
   bool vendor = false;      // --vendor: targets are hardware addresses
   bool names = false;       // -n: each resolved host's name too
+  bool by_device = false;   // --by-device: a line per hardware address
   bool help = false;
   bool version = false;
   // What -v says of how the targets were found, before the scan.
@@ -137,7 +138,9 @@ bool Write(std::FILE* out, const std::string& text);
 // Queries every target and writes one line each, in order, each as soon as
 // the lines before it are known (with -n, its name too, from names);
 // progress goes to err when progress is set. The targets are resolved
-// kSlice at a time.
+// kSlice at a time. With by_device, the resolved addresses' lines become
+// one line per hardware address at the end, in the order of each one's
+// first address.
 // Returns the exit status; kExitTrouble when the output is unwritable.
 int Scan(const Options& options, std::FILE* out, std::FILE* err, bool progress,
          const AddressPlatform& platform = SystemPlatform(),

@@ -171,6 +171,18 @@ TEST_F(Inet6Lab, JsonFamilyAndRouter) {
       "status 0\n");
 }
 
+// --by-device: host A's IPv4, global and link-local addresses on one line,
+// the router on its own, after the silent address's line.
+TEST_F(Inet6Lab, ByDeviceJoinsAHostsAddresses) {
+  EXPECT_EQ(RunCli("--by-device 198.51.100.2 2001:db8::2 2001:db8::7 "
+                   "2001:db8:5::2 fe80::2%nv0",
+                   test::kAsNobody),
+            "2001:db8::7\tError: Gagal memanggil SendARP()\t\n"
+            "00-0C-29-0A-0B-FF\t198.51.100.2,2001:db8::2,fe80::2%nv0\tTest "
+            "Vendor\n00-0C-29-0A-0B-FE\t2001:db8:5::2\tTest Vendor\n"
+            "status 1\n");
+}
+
 // A link-local address takes its link from -I as well; without one it is a
 // usage error, as are blocks that cannot be swept. A /126 is four targets:
 // the link's anycast address, the machine's own, host A and a silent one.

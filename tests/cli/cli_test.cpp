@@ -2,12 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <variant>
 #include <vector>
 
+#ifndef _WIN32
+#include <nlohmann/json.hpp>
+#endif
+
 #include "cli.h"
+#include "ip6_text.h"
 #include "oui.h"
 #include "read_file.h"
 
@@ -597,6 +603,143 @@ TEST(Cli, DisagreeingRepliesAreMarked) {
             "{\"address\":\"198.51.100.9\",\"mac\":\"00-0C-29-0A-0B-01\","
             "\"vendor\":\"\",\"kind\":\"universal\",\"state\":\"reply\","
             "\"frame_source\":\"02-00-00-00-00-02\"}\n");
+  // Grouped, both are one device, and each mark names its address.
+  options.format = Format::kText;
+  options.by_device = true;
+  EXPECT_EQ(std::get<1>(RunScan(options, wire)),
+            "00-0C-29-0A-0B-01\t198.51.100.2,198.51.100.9\t\t198.51.100.2 " +
+                conflict + "; 198.51.100.9 " + frame + '\n');
+}
+
+// One machine's IPv4 and IPv6 addresses behind one hardware address: A at
+// 198.51.100.2, .4 and .5, 2001:db8::2 (a router) and fe80::2%1; B at .3; every
+// other address silent. Answers come in reverse order.
+constexpr HardwareBuffer kDeviceA{0x00, 0x0C, 0x29, 0x0A, 0x0B, 0xFF};
+constexpr HardwareBuffer kDeviceB{0xDA, 0xA1, 0x19, 0x00, 0x11, 0x22};
+const AddressPlatform kDevicesFake{
+    [](const std::u16string& text) -> std::uint32_t {
+      const std::u16string net = u"198.51.100.";
+      return text.starts_with(net) && text.size() == net.size() + 1
+                 ? static_cast<std::uint32_t>(text.back() - u'0') << 24 |
+                       0x6433C6
+                 : kMalformedAddress;
+    },
+    [](std::span<const IpAddress> addresses, const ResolveOptions&,
+       const ResolveDone& done) {
+      for (std::size_t i = addresses.size(); i-- > 0;) {
+        const IpAddress& a = addresses[i];
+        const unsigned n = a.is_inet6() ? a.bytes[15] : a.inet() >> 24;
+        Resolution answer{.resolved = true, .length = 6};
+        answer.buffer = n == 3 ? kDeviceB : kDeviceA;
+        answer.source = a.scope ? Source::kStale : Source::kReachable;
+        answer.router = a.is_inet6() && !a.scope;
+        if (n < 2 || n > 5 || (a.is_inet6() && n != 2)) {
+          answer = Resolution{.reason = Reason::kNoReply};
+        }
+        done(i, answer);
+      }
+    },
+    [](const std::u16string& text,
+       const std::string&) -> std::optional<IpAddress> {
+      const auto parsed = ParseIp6(std::string(text.begin(), text.end()));
+      if (!parsed) return std::nullopt;
+      return IpAddress::Inet6(parsed->bytes, parsed->zone.empty() ? 0 : 1);
+    }};
+
+// --by-device: a line per hardware address once the run is over, devices in
+// the order of their first addresses and each one's addresses in theirs,
+// whatever order the answers came in; a failed address keeps its own line,
+// and the exit status is the ungrouped run's.
+TEST_F(Kinds, ByDeviceGroupsAddressesOfOneHardwareAddress) {
+  const std::string error = "Error: Gagal memanggil SendARP()";
+  Options options;
+  options.targets = {"198.51.100.3", "2001:db8::2", "198.51.100.9",
+                     "198.51.100.2", "fe80::2%1"};
+  options.by_device = true;
+  const std::string a = "00-0C-29-0A-0B-FF", b = "DA-A1-19-00-11-22";
+  EXPECT_EQ(RunScan(options, kDevicesFake),
+            std::tuple(1,
+                       "198.51.100.9\t" + error + "\t\n" + b +
+                           "\t198.51.100.3\t(locally administered)\n" + a +
+                           "\t2001:db8::2,198.51.100.2,fe80::2%1\tTest "
+                           "Vendor\n",
+                       ""));
+  options.found_only = true;
+  EXPECT_EQ(std::get<0>(RunScan(options, kDevicesFake)), 0);
+  options.found_only = false;
+  options.format = Format::kCsv;
+  EXPECT_EQ(std::get<1>(RunScan(options, kDevicesFake)),
+            "mac,addresses,vendor,kind,mark\r\n" + error +
+                ",198.51.100.9,,,\r\n" + b + ",198.51.100.3,,local,\r\n" + a +
+                ",2001:db8::2 198.51.100.2 fe80::2%1,Test Vendor,universal,"
+                "\r\n");
+
+#ifndef _WIN32
+  // Each address's own fields in its object; a failed one's object as it is
+  // without grouping.
+  options.format = Format::kJson;
+  std::istringstream lines(std::get<1>(RunScan(options, kDevicesFake)));
+  auto objects = nlohmann::json::array();
+  for (std::string line; std::getline(lines, line);) {
+    objects.push_back(nlohmann::json::parse(line));
+  }
+  EXPECT_EQ(objects, nlohmann::json::parse(R"([
+    {"address":"198.51.100.9","mac":null,"vendor":"","kind":null,
+     "reason":"no reply within the deadline"},
+    {"mac":"DA-A1-19-00-11-22","vendor":"","kind":"local",
+     "addresses":[{"address":"198.51.100.3","state":"reachable"}]},
+    {"mac":"00-0C-29-0A-0B-FF","vendor":"Test Vendor","kind":"universal",
+     "addresses":[{"address":"2001:db8::2","family":"inet6","state":"router"},
+                  {"address":"198.51.100.2","state":"reachable"},
+                  {"address":"fe80::2%1","family":"inet6","state":"stale"}]}
+  ])"))
+      << objects.dump();
+#endif
+
+  // With -n a device's name is the first one found for its addresses (.2
+  // has none, .4 and .5 have one each); JSON keeps each address's own.
+  options.format = Format::kText;
+  options.names = true;
+  options.targets = {"198.51.100.2", "198.51.100.3", "198.51.100.4",
+                     "198.51.100.5"};
+  std::FILE* out = std::tmpfile();
+  EXPECT_EQ(Scan(options, out, std::tmpfile(), false, kDevicesFake, FakeNames),
+            0);
+  EXPECT_EQ(Contents(out),
+            a +
+                "\t198.51.100.2,198.51.100.4,198.51.100.5\tTest Vendor\t"
+                "printer-2nd-floor\n" +
+                b +
+                "\t198.51.100.3\t(locally administered)\t"
+                "WORKSTATION\n");
+  options.names = false;
+#ifndef _WIN32
+  // The lines written at the end meet a full output as any other.
+  const auto [status, full, err] =
+      RunScan(options, kDevicesFake, std::fopen("/dev/full", "w"));
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(err,
+            "norvane-cli: cannot write the output: No space left on device\n");
+#endif
+
+  // An interface name may hold a comma: escaped, it splits no address.
+  options.targets = {"198.51.100.2", "fe80::2%a,b"};
+  EXPECT_EQ(std::get<1>(RunScan(options, kDevicesFake)),
+            a + "\t198.51.100.2,fe80::2%a\\x2Cb\tTest Vendor\n");
+
+  // What it cannot go with is a usage error; the forms it takes are not.
+  const std::pair<Strings, std::string> refused[] = {
+      {{"--by-device", "--watch", "-l"},
+       "--watch and --by-device do not go together"},
+      {{"--vendor", "--by-device", "00-0C-29-0A-0B-FF"},
+       "--vendor and --by-device do not go together"},
+  };
+  for (const auto& [arguments, message] : refused) {
+    EXPECT_EQ(std::get<std::string>(ParseArguments(arguments, stdin)), message);
+  }
+  EXPECT_TRUE(std::get<Options>(
+                  ParseArguments({"--by-device", "--csv", "-n", "x"}, stdin))
+                  .by_device);
 }
 
 TEST(Cli, HardwareAddressNotations) {
