@@ -566,6 +566,64 @@ TEST(Resolver, StaleEntriesConfirmedWhenAsked) {
   }
 }
 
+// Answers every address asked once the run waits with no deadline: .3 with
+// another hardware address than the cache's, the rest silent; refuses .4.
+struct FakeProber : Prober {
+  Clock::time_point NextAsk() override { return {}; }
+  Reason Ask(const IpAddress& address, std::int32_t ifindex) override {
+    EXPECT_EQ(ifindex, kEth);
+    if (address == Host(4)) return Reason::kBadAnswer;
+    asked.push_back(address);
+    return Reason::kNone;
+  }
+  Arrival Wait(Clock::time_point deadline, Answers& answers) override {
+    if (deadline != Clock::time_point::max()) {
+      std::this_thread::sleep_until(deadline);
+      return Arrival::kDeadline;
+    }
+    for (const IpAddress& address : std::exchange(asked, {})) {
+      Resolution answer{.reason = Reason::kNoReply};
+      if (address == Host(3)) answer = {.resolved = true, .buffer = kOther};
+      answers.emplace_back(address, answer);
+      ++ended;
+    }
+    return Arrival::kEvents;
+  }
+  static constexpr HardwareBuffer kOther{0x02, 0, 0, 0, 0, 0x03};
+  std::vector<IpAddress> asked;
+  int ended = 0;
+};
+
+// With a prober, what the routes and links leave open is asked of it, never
+// of the kernel's cache or probes.
+TEST(Resolver, AProberAsksWhatTheRoutesLeaveOpen) {
+  FakeKernel kernel;
+  kernel.routes[Host(1)] = {RTN_LOCAL, 0, false};
+  kernel.routes[Host(2)] = {RTN_UNICAST, kEth, true, Host(9)};
+  kernel.cache[Host(3)] = Entry(3, NUD_REACHABLE);
+  FakeProber prober;
+  const std::vector<IpAddress> addresses = {Host(3), Host(1), Host(2),
+                                            Host(4), Host(5), Host(3)};
+  std::map<std::size_t, Resolution> answers;
+  Resolve(
+      kernel, addresses, {},
+      [&](std::size_t i, const Resolution& r) {
+        EXPECT_TRUE(answers.emplace(i, r).second) << "answered twice: " << i;
+      },
+      &prober);
+  ASSERT_EQ(answers.size(), addresses.size());
+  EXPECT_TRUE(kernel.probes.empty());
+  // The same address twice is asked once and answers both places.
+  EXPECT_EQ(prober.ended, 2);
+  EXPECT_EQ(answers[0].buffer, FakeProber::kOther);
+  EXPECT_EQ(answers[5].buffer, FakeProber::kOther);
+  EXPECT_EQ(answers[1].source, Source::kOwn);
+  EXPECT_EQ(answers[2].reason, Reason::kOffLink);
+  EXPECT_EQ(answers[2].gateway, Host(9));
+  EXPECT_EQ(answers[3].reason, Reason::kBadAnswer);
+  EXPECT_EQ(answers[4].reason, Reason::kNoReply);
+}
+
 // What a neighbour event tells a watch: a usable entry's hardware address,
 // a failure, or nothing.
 TEST(Netlink, SightingsOfEvents) {
