@@ -506,17 +506,16 @@ TEST_F(Kinds, NamesInTheirLinesInEveryForm) {
       "198.51.100.2,00-11-22-33-44-55,,universal,,\r\n"
       "198.51.100.3,DA-A1-19-00-11-22,,local,WORKSTATION,\r\n");
   const std::string json = scan(Format::kJson);
-  EXPECT_NE(json.find("\"state\":\"reachable\",\"name\":\"printer-2nd-"
-                      "floor\",\"name_source\":\"dns\"}\n"),
-            std::string::npos);
-  EXPECT_NE(json.find("\"reason\":\"malformed address\",\"name\":null,"
-                      "\"name_source\":null}\n"),
-            std::string::npos);
-  EXPECT_NE(json.find("\"name\":\"Pixel\\u00097\\u001b\\u0085,\\\"x\\\"\","
-                      "\"name_source\":\"mdns\"}\n"),
-            std::string::npos);
-  EXPECT_NE(json.find("\"name\":\"WORKSTATION\",\"name_source\":\"netbios\"}"),
-            std::string::npos);
+  for (const std::string piece :
+       {"\"state\":\"reachable\",\"name\":\"printer-2nd-floor\","
+        "\"name_source\":\"dns\"}\n",
+        "\"reason\":\"malformed "
+        "address\",\"name\":null,\"name_source\":null}\n",
+        "\"name\":\"Pixel\\u00097\\u001b\\u0085,\\\"x\\\"\","
+        "\"name_source\":\"mdns\"}\n",
+        "\"name\":\"WORKSTATION\",\"name_source\":\"netbios\"}"}) {
+    EXPECT_NE(json.find(piece), std::string::npos) << piece;
+  }
 }
 
 // Replies read off the wire that disagree: a second answerer, and a frame
@@ -545,39 +544,38 @@ TEST(Cli, DisagreeingRepliesAreMarked) {
   Options options;
   options.targets = {"198.51.100.2", "198.51.100.9"};
   options.verbose = true;
-  const std::string first = "198.51.100.2\t00-0C-29-0A-0B-01\t";
-  const std::string second = "198.51.100.9\t00-0C-29-0A-0B-01\t";
-  const std::string conflict = "conflict 02-00-00-00-00-02 02-00-00-00-00-03";
-  const std::string frame = "frame from 02-00-00-00-00-02";
-  EXPECT_EQ(
-      RunScan(options, wire),
-      std::tuple(0,
-                 first + '\t' + conflict + '\n' + second + '\t' + frame + '\n',
-                 "norvane-cli: 198.51.100.2: " + conflict +
-                     " (00-0C-29-0A-0B-01 taken)\nnorvane-cli: "
-                     "198.51.100.9: " +
-                     frame + " (00-0C-29-0A-0B-01 taken)\n"));
-  options.verbose = false;
-  options.format = Format::kCsv;
-  EXPECT_EQ(std::get<1>(RunScan(options, wire)),
-            "address,mac,vendor,kind,mark\r\n198.51.100.2,00-0C-29-0A-0B-01,,"
-            "universal," +
-                conflict + "\r\n198.51.100.9,00-0C-29-0A-0B-01,,universal," +
-                frame + "\r\n");
-  options.format = Format::kJson;
-  EXPECT_EQ(std::get<1>(RunScan(options, wire)),
-            "{\"address\":\"198.51.100.2\",\"mac\":\"00-0C-29-0A-0B-01\","
-            "\"vendor\":\"\",\"kind\":\"universal\",\"state\":\"reply\","
-            "\"conflicts\":[\"02-00-00-00-00-02\",\"02-00-00-00-00-03\"]}\n"
-            "{\"address\":\"198.51.100.9\",\"mac\":\"00-0C-29-0A-0B-01\","
-            "\"vendor\":\"\",\"kind\":\"universal\",\"state\":\"reply\","
-            "\"frame_source\":\"02-00-00-00-00-02\"}\n");
+  const std::string mac = "00-0C-29-0A-0B-01",
+                    conflict = "conflict 02-00-00-00-00-02 02-00-00-00-00-03",
+                    frame = "frame from 02-00-00-00-00-02";
+  const auto json = [&mac](const std::string& address) {
+    return "{\"address\":\"" + address + "\",\"mac\":\"" + mac +
+           "\",\"vendor\":\"\",\"kind\":\"universal\",\"state\":\"reply\",";
+  };
+  const std::pair<Format, std::string> forms[] = {
+      {Format::kText, "198.51.100.2\t" + mac + "\t\t" + conflict +
+                          "\n198.51.100.9\t" + mac + "\t\t" + frame + '\n'},
+      {Format::kCsv, "address,mac,vendor,kind,mark\r\n198.51.100.2," + mac +
+                         ",,universal," + conflict + "\r\n198.51.100.9," + mac +
+                         ",,universal," + frame + "\r\n"},
+      {Format::kJson,
+       json("198.51.100.2") +
+           "\"conflicts\":[\"02-00-00-00-00-02\",\"02-00-00-00-00-03\"]}\n" +
+           json("198.51.100.9") + "\"frame_source\":\"02-00-00-00-00-02\"}\n"},
+  };
+  for (const auto& [format, out] : forms) {
+    options.format = format;
+    EXPECT_EQ(RunScan(options, wire),
+              std::tuple(0, out,
+                         "norvane-cli: 198.51.100.2: " + conflict + " (" + mac +
+                             " taken)\nnorvane-cli: 198.51.100.9: " + frame +
+                             " (" + mac + " taken)\n"));
+  }
   // Grouped, both are one device, and each mark names its address.
   options.format = Format::kText;
   options.by_device = true;
   EXPECT_EQ(std::get<1>(RunScan(options, wire)),
-            "00-0C-29-0A-0B-01\t198.51.100.2,198.51.100.9\t\t198.51.100.2 " +
-                conflict + "; 198.51.100.9 " + frame + '\n');
+            mac + "\t198.51.100.2,198.51.100.9\t\t198.51.100.2 " + conflict +
+                "; 198.51.100.9 " + frame + '\n');
 }
 
 // One machine's IPv4 and IPv6 addresses behind one hardware address: A at
