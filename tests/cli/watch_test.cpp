@@ -314,7 +314,9 @@ TEST(Watch, Arguments) {
       {{"--every", "5", "x"}, "option '--every' needs --watch"},
       {{"--watch", "--every", "0", "x"},
        "'--every 0': seconds are a number from 0.01 to 86400"},
-      {{"--watch", "-n", "x"}, "--watch and -n do not go together"}};
+      {{"--watch", "-n", "x"}, "--watch and -n do not go together"},
+      {{"--by-device", "--watch", "-l"},
+       "--watch and --by-device do not go together"}};
   for (const auto& [arguments, error] : refused) {
     EXPECT_EQ(std::get<std::string>(ParseArguments(arguments, stdin)), error);
   }
