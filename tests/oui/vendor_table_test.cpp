@@ -35,8 +35,8 @@ class TableDir : public ::testing::Test {
     fs::remove_all(dir_, ec);
     OUIList.clear();
   }
-  fs::path Write(std::string_view bytes) {
-    const fs::path path = dir_ / "oui.ieee";
+  fs::path Write(std::string_view bytes, const char* name = "oui.ieee") {
+    const fs::path path = dir_ / name;
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), std::streamsize(bytes.size()));
     return path;
@@ -202,21 +202,18 @@ TEST_F(TableDir, MissingUnreadableAndOversizedTablesAreRefused) {
   // A line of 64 KiB is read, one byte more is not, wherever it stands: a
   // lookup costs the length of the name it finds.
   const std::string longest(kMaxLineBytes, 'x');
-  const fs::path other = dir_ / "other.ieee";
   for (const std::string& bytes :
        {"\xEF\xBB\xBF" + longest, table + longest + "\r\n"}) {
-    std::ofstream(other, std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
     VendorTable read;
-    EXPECT_FALSE(ReadTable(other, read).has_value());
+    EXPECT_FALSE(ReadTable(Write(bytes, "other.ieee"), read).has_value());
   }
   for (const auto& [bytes, line] :
        {std::pair{longest + "x\r\n", 1},
         {table + "# comment\r\n" + std::string(kVm.substr(0, 24)) + longest,
          3}}) {
-    std::ofstream(other, std::ios::binary)
-        .write(bytes.data(), std::streamsize(bytes.size()));
-    EXPECT_EQ(ReadTable(other, OUIList).value_or(TableFault{}).reason,
+    EXPECT_EQ(ReadTable(Write(bytes, "other.ieee"), OUIList)
+                  .value_or(TableFault{})
+                  .reason,
               u"line " + DecodeUtf8(std::to_string(line)) +
                   u" is longer than 64 KiB");
   }
