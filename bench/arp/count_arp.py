@@ -3,7 +3,9 @@
 bench's host namespace: count_arp.py INTERFACE FILE. On SIGUSR1 it writes
 "N COUNT" to FILE, N the number of the request, so that a reader can wait
 for the answer to its own, and to FILE.requests a line "ADDRESS REQUESTS"
-for each address the requests that came in so far asked for."""
+for each address the requests that came in so far asked for, and to
+FILE.order the addresses those requests asked for, one a line, in the order
+they came."""
 import os
 import signal
 import socket
@@ -17,6 +19,7 @@ sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 22)
 count = 0
 asked = 0
 requests = {}  # target address: requests received for it
+order = []  # the target of each request received, in turn
 
 
 def report(*_):
@@ -25,6 +28,8 @@ def report(*_):
     with open(path + ".requests", "w") as out:
         for target, n in sorted(requests.items()):
             out.write(f"{socket.inet_ntoa(target)} {n}\n")
+    with open(path + ".order", "w") as out:
+        out.writelines(f"{socket.inet_ntoa(target)}\n" for target in order)
     with open(path + ".new", "w") as out:
         out.write(f"{asked} {count}\n")
     os.replace(path + ".new", path)
@@ -45,3 +50,4 @@ while True:
             and frame[20:22] == b"\x00\x01"):
         target = frame[38:42]
         requests[target] = requests.get(target, 0) + 1
+        order.append(target)
