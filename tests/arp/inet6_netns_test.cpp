@@ -78,13 +78,7 @@ class Inet6Lab : public testing::Test {
 };
 
 const fs::path& CliFolder() {
-  static const struct Folder : test::TempFolder {
-    Folder() : TempFolder("norvane-cli-inet6") {
-      fs::copy_file(NORVANE_CLI, path / "norvane-cli");
-      std::ofstream(path / "oui.ieee")
-          << "00-0C-29   (hex)        Test Vendor\r\n";
-    }
-  } folder;
+  static const test::ProgramFolder folder("norvane-cli-inet6", NORVANE_CLI);
   return folder.path;
 }
 

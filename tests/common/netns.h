@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,18 @@ struct TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   ~TempFolder() { std::filesystem::remove_all(path); }
+};
+
+// A fresh folder holding a copy of program beside a vendor table of its
+// own, a line for one test maker unless table says otherwise.
+struct ProgramFolder : TempFolder {
+  ProgramFolder(
+      const std::string& prefix, const std::filesystem::path& program,
+      const std::string& table = "00-0C-29   (hex)        Test Vendor\r\n")
+      : TempFolder(prefix) {
+    std::filesystem::copy_file(program, path / program.filename());
+    std::ofstream(path / "oui.ieee") << table;
+  }
 };
 
 // Runs a program as nobody, in front of the program's path.
