@@ -46,11 +46,9 @@ TEST(Packet, RequestOnTheWire) {
       0x00, 0x00, 0x00, 0x00, 192,  168,  0,    7,
   };
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), request.begin()));
-  // Padded with zeros to the shortest frame; and a host's answer to it is
-  // the reply this machine takes.
+  // Padded with zeros to the shortest frame.
   EXPECT_TRUE(std::all_of(request.begin() + 42, request.end(),
                           [](std::uint8_t b) { return b == 0; }));
-  EXPECT_TRUE(ParseReply(kReply, kOwn));
 }
 
 // Each recorded frame through the parser and through the kernel's run of the
