@@ -508,7 +508,7 @@ TEST(Resolver, DeadlinesOfScansAndSingleAddresses) {
     std::chrono::milliseconds timeout;
     bool resolved;
   } cases[] = {
-      {{Host(2), Host(3)}, 0ms, true},   // just within the second probe's
+      {{Host(2), Host(3)}, 0ms, true},   // within the second probe's margin
       {{Host(4), Host(3)}, 0ms, false},  // beyond the second probe's margin
       {{Host(4)}, 0ms, true},            // within the resolution time's
       {{Host(4), Host(3)}, 1s, true},   {{Host(2)}, 60ms, false},
@@ -518,7 +518,10 @@ TEST(Resolver, DeadlinesOfScansAndSingleAddresses) {
     FakeKernel kernel;
     kernel.resolution_time = 300ms;
     kernel.replies[Host(2)] = Entry(2, NUD_REACHABLE);
-    kernel.reply_after[Host(2)] = 280ms;
+    // The second probe at 200 ms: a scan waits until 450 ms, 250 ms
+    // without it.
+    kernel.retrans_time = 200ms;
+    kernel.reply_after[Host(2)] = 300ms;
     kernel.replies[Host(4)] = Entry(4, NUD_REACHABLE);
     kernel.reply_after[Host(4)] = 500ms;
     ResolveOptions options;
