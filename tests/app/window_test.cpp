@@ -186,12 +186,13 @@ class WindowTest : public QObject {
     QCOMPARE(logo.size(), QSize(48, 48));
     QVERIFY(logo.hasAlphaChannel());
     QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x24));
-    dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
-    dark.setColor(QPalette::Base, QColor(0x10, 0x10, 0x12));
-    dark.setColor(QPalette::Text, QColor(0xE0, 0xFF, 0xE0));
-    dark.setColor(QPalette::Button, QColor(0x30, 0x30, 0x38));
-    dark.setColor(QPalette::ButtonText, QColor(0xFF, 0xF0, 0xD0));
+    for (const auto& [role, rgb] : {std::pair{QPalette::Window, 0x202024},
+                                    {QPalette::WindowText, 0xF0F0F0},
+                                    {QPalette::Base, 0x101012},
+                                    {QPalette::Text, 0xE0FFE0},
+                                    {QPalette::Button, 0x303038},
+                                    {QPalette::ButtonText, 0xFFF0D0}})
+      dark.setColor(role, QColor::fromRgb(rgb));
     QApplication::setPalette(dark);
     QCoreApplication::processEvents();
     const QString result = "00-0C-29-3A-4B-5C";
@@ -210,6 +211,7 @@ class WindowTest : public QObject {
                                .arg(QFontDatabase::hasFamily("Tahoma")
                                         ? "Tahoma"
                                         : norvane::qt::kFallbackFace);
+    QCOMPARE(window_->font().pointSizeF(), 8.25);
     namespace layout = norvane::layout;
     QList<QRect> taken;
     for (const layout::Control& c : layout::kControls) {
@@ -223,7 +225,6 @@ class WindowTest : public QObject {
                            : c.name == "Label4" ? tahoma + "8.25"
                                                 : describe(window_->font());
       QCOMPARE(std::tuple(name, describe(w->font())), std::tuple(name, font));
-      QVERIFY2(window_->font().pointSizeF() == 8.25, name);
       for (const QRect& other : taken)
         QVERIFY2(!other.intersects(w->geometry()), name);
       taken << w->geometry();

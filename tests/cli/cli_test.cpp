@@ -28,9 +28,9 @@ using test::Contents;
 // its messages.
 std::tuple<int, std::string, std::string> RunScan(
     const Options& options, const AddressPlatform& platform,
-    std::FILE* out = std::tmpfile()) {
+    std::FILE* out = std::tmpfile(), NameLookupsMaker names = nullptr) {
   std::FILE* err = std::tmpfile();
-  const int status = Scan(options, out, err, false, platform);
+  const int status = Scan(options, out, err, false, platform, names);
   return {status, Contents(out), Contents(err)};
 }
 
@@ -58,20 +58,18 @@ TEST(Cli, ArgumentsBecomeTargets) {
       // Anything else is queried as it is, an empty text included.
       {{"not/a-block", "1.2.3.4/x", "1.2.3.4-x", "", "--", "-v"},
        {"not/a-block", "1.2.3.4/x", "1.2.3.4-x", "", "-v"}},
+      // A list's lines end at LF, CR LF or a lone CR; a byte order mark,
+      // comments and blank lines are dropped.
       {{"-f", "-", "198.51.100.3"},
-       {"198.51.100.1", "198.51.100.4", "198.51.100.5", "198.51.100.3"},
-       "# hosts\n198.51.100.1 # the first\n\n  198.51.100.4/31\r\n"},
+       {"198.51.100.1", "198.51.100.2", "198.51.100.4", "198.51.100.5",
+        "198.51.100.6", "198.51.100.3"},
+       "\xEF\xBB\xBF# hosts\r198.51.100.1 # the first\n198.51.100.2\r\n\r\n"
+       "  198.51.100.4/31\r198.51.100.6"},
       // Every address of a block or range read as a single one is: a
       // leading zero means octal.
       {{"198.51.100.010/32", "198.51.100.010-012", "198.51.100.7-010"},
        {"198.51.100.8", "198.51.100.8", "198.51.100.9", "198.51.100.10",
         "198.51.100.7", "198.51.100.8"}},
-      // Lines end at LF, CR LF or a lone CR; a byte order mark is dropped.
-      {{"-f", "-"},
-       {"198.51.100.1", "198.51.100.2", "198.51.100.3", "198.51.100.4"},
-       "\xEF\xBB\xBF"
-       "198.51.100.1\r198.51.100.2\r\n\r\n198.51.100.3\r"
-       "198.51.100.4"},
       // IPv6 in its canonical form, a link-local address with its link
       // (-I's when it names none); a block of up to 256 addresses.
       {{"2001:DB8:0::0:1", "fe80::1%2", "-I", "eth0", "FE80::7",
@@ -98,7 +96,6 @@ TEST(Cli, ArgumentsBecomeTargets) {
       {Strings(kMostEntries + 1, "x"), {}},
       // Blank and comment lines count: endless blank input ends too.
       {{"-f", "-"}, {}, std::string(kMostEntries + 1, '\n')},
-      {{}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -121,12 +118,11 @@ TEST(Cli, ArgumentsBecomeTargets) {
       ParseArguments({"--json", "-v", "--found", "--timeout=0.25", "--rate",
                       "10", "-n", "--retry=3", "x"},
                      stdin));
-  EXPECT_EQ(options.format, Format::kJson);
   EXPECT_TRUE(options.verbose && options.found_only && options.names);
   EXPECT_TRUE(std::get<Options>(ParseArguments({"--names", "x"}, stdin)).names);
-  EXPECT_EQ(options.resolve.timeout, std::chrono::milliseconds(250));
-  EXPECT_EQ(options.resolve.rate, 10u);
-  EXPECT_EQ(options.resolve.attempts, 3u);
+  EXPECT_EQ(std::tuple(options.format, options.resolve.timeout,
+                       options.resolve.rate, options.resolve.attempts),
+            std::tuple(Format::kJson, std::chrono::milliseconds(250), 10u, 3u));
 }
 
 // The local networks: loopback and a NOARP link are not scanned, a network
@@ -149,48 +145,42 @@ std::vector<LocalInterface> FakeInterfaces() {
 TEST(Cli, LocalNetworks) {
   const struct {
     Strings arguments;
-    std::uint64_t size = 0;  // 0: a usage error, with message
-    Strings first = {};      // the first and last targets
-    std::string message = "";
+    std::uint64_t size;
+    Strings ends;  // the first targets and the last
+    std::string interface = "";
   } cases[] = {
       {{"198.51.100.9", "-l", "-I", "eth0"},
        1 + 254 + 62,
-       {"198.51.100.9", "198.51.100.1", "203.0.113.126"}},
+       {"198.51.100.9", "198.51.100.1", "203.0.113.126"},
+       "eth0"},
       {{"--local", "--large"},
        254 + 62 + 16777214,
        {"198.51.100.1", "10.255.255.254"}},
-      {{"-l"}, 0, {}, "interface 'wan0': '10.0.0.0/8' is larger than a /16"},
-      {{"-I", "eth1", "198.51.100.9"}, 0, {}, "no interface 'eth1'"},
-      {{"-l", "--interface=dummy0"},
-       0,
-       {},
-       "no IPv4 network to scan on interface 'dummy0'"},
-      {{"-l", "-I", "up0"}, 0, {}, "no IPv4 network to scan on interface"},
-      {{"-I"}, 0, {}, "needs an interface name"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
-    const auto parsed = ParseArguments(c.arguments, stdin, FakeInterfaces);
-    if (c.size == 0) {
-      ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
-      EXPECT_NE(std::get<std::string>(parsed).find(c.message),
-                std::string::npos)
-          << std::get<std::string>(parsed);
-      continue;
-    }
-    const Targets& targets = std::get<Options>(parsed).targets;
-    ASSERT_EQ(targets.size(), c.size);
-    Strings ends = targets.Texts(0, c.first.size() - 1);
-    ends.push_back(targets.Texts(c.size - 1, 1).at(0));
-    EXPECT_EQ(ends, c.first);
+    const auto options =
+        std::get<Options>(ParseArguments(c.arguments, stdin, FakeInterfaces));
+    ASSERT_EQ(options.targets.size(), c.size);
+    Strings ends = options.targets.Texts(0, c.ends.size() - 1);
+    ends.push_back(options.targets.Texts(c.size - 1, 1).at(0));
+    EXPECT_EQ(ends, c.ends);
+    EXPECT_EQ(options.resolve.interface_name, c.interface);
   }
-  EXPECT_EQ(std::get<Options>(ParseArguments({"-I", "eth0", "198.51.100.9"},
-                                             stdin, FakeInterfaces))
-                .resolve.interface_name,
-            "eth0");
-  // Without a target the message says how to scan the local networks.
-  EXPECT_NE(std::get<std::string>(ParseArguments({}, stdin)).find("-l"),
-            std::string::npos);
+  const std::pair<Strings, std::string> refused[] = {
+      {{"-l"}, "interface 'wan0': '10.0.0.0/8' is larger than a /16"},
+      {{"-I", "eth1", "198.51.100.9"}, "no interface 'eth1'"},
+      {{"-l", "--interface=dummy0"},
+       "no IPv4 network to scan on interface 'dummy0'"},
+      {{"-l", "-I", "up0"}, "no IPv4 network to scan on interface"},
+      {{"-I"}, "needs an interface name"},
+      {{}, "-l"},  // no target: how to scan the local networks
+  };
+  for (const auto& [arguments, message] : refused) {
+    const auto error =
+        std::get<std::string>(ParseArguments(arguments, stdin, FakeInterfaces));
+    EXPECT_NE(error.find(message), std::string::npos) << error;
+  }
 }
 
 constexpr std::uint32_t kLive = 0x026433C6;  // 198.51.100.2
@@ -473,12 +463,10 @@ TEST_F(Kinds, NamesInTheirLinesInEveryForm) {
   options.names = true;
   const auto scan = [&](Format format) {
     options.format = format;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    const int status = Scan(options, out, err, false, kKindsFake, FakeNames);
-    EXPECT_EQ(Contents(err), "");
-    EXPECT_EQ(status, 1);
-    return Contents(out);
+    const auto [status, out, err] =
+        RunScan(options, kKindsFake, std::tmpfile(), FakeNames);
+    EXPECT_EQ(std::tie(status, err), std::tuple(1, ""));
+    return out;
   };
   EXPECT_EQ(scan(Format::kText),
             "198.51.100.4\t02-60-8C-01-02-03\t3COM\tprinter-2nd-floor\n"
@@ -662,16 +650,15 @@ TEST_F(Kinds, ByDeviceGroupsAddressesOfOneHardwareAddress) {
   options.names = true;
   options.targets = {"198.51.100.2", "198.51.100.3", "198.51.100.4",
                      "198.51.100.5"};
-  std::FILE* out = std::tmpfile();
-  EXPECT_EQ(Scan(options, out, std::tmpfile(), false, kDevicesFake, FakeNames),
-            0);
-  EXPECT_EQ(Contents(out),
-            a +
-                "\t198.51.100.2,198.51.100.4,198.51.100.5\tTest Vendor\t"
-                "printer-2nd-floor\n" +
-                b +
-                "\t198.51.100.3\t(locally administered)\t"
-                "WORKSTATION\n");
+  EXPECT_EQ(RunScan(options, kDevicesFake, std::tmpfile(), FakeNames),
+            std::tuple(0,
+                       a +
+                           "\t198.51.100.2,198.51.100.4,198.51.100.5\tTest "
+                           "Vendor\tprinter-2nd-floor\n" +
+                           b +
+                           "\t198.51.100.3\t(locally administered)\t"
+                           "WORKSTATION\n",
+                       ""));
   options.names = false;
 
   // An interface name may hold a comma: escaped, it splits no address.
