@@ -174,6 +174,7 @@ TEST(Cli, LocalNetworks) {
        "no IPv4 network to scan on interface 'dummy0'"},
       {{"-l", "-I", "up0"}, "no IPv4 network to scan on interface"},
       {{"-I"}, "needs an interface name"},
+      {{"-l", "--interface="}, "needs an interface name"},
       {{}, "-l"},  // no target: how to scan the local networks
   };
   for (const auto& [arguments, message] : refused) {
