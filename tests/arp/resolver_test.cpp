@@ -499,9 +499,9 @@ TEST(Resolver, RefusedProbesAreTriedAgain) {
   EXPECT_GE(kernel.refused, 2u + 4u);
 }
 
-// A scan's deadline covers the kernel's second probe (40 ms) and 250 ms; a
-// single address has the kernel's whole resolution time and 500 ms; a
-// timeout sets either.
+// A scan's deadline covers the kernel's second probe and 250 ms; a single
+// address has the kernel's whole resolution time and a margin; a timeout
+// sets either.
 TEST(Resolver, DeadlinesOfScansAndSingleAddresses) {
   const struct {
     std::vector<IpAddress> addresses;
